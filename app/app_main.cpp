@@ -1,0 +1,72 @@
+#include "app_main.h"
+
+#include "mainpage.h"
+#include "single_application.h"
+#include "wireless_video_link.h"
+
+#include <QFile>
+#include <QFont>
+#include <QLocale>
+#include <QTranslator>
+#include <cstring>
+
+void quorlan_init_resources()
+{
+    // The resources live in a static library; referencing them here keeps
+    // the linker from dropping them.
+    Q_INIT_RESOURCE(quorlan);
+}
+
+namespace {
+const char kAppId[] = "korvend_version001";
+const char kRaiseMessage[] = "raise_window_noop";
+constexpr int kMessageTimeoutMs = 5000;
+
+QString style_sheet_text()
+{
+    QFile file(QStringLiteral(":/default_gray.qss"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray bytes = file.readAll();
+    file.close();
+    // The text ends at the first NUL byte, if any.
+    const int nul = bytes.indexOf('\0');
+    return QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
+}
+} // namespace
+
+int run_application(int argc, char** argv, const std::function<void(MainPage*)>& started)
+{
+    quorlan_init_resources();
+    SingleApplication app(QString::fromLatin1(kAppId), argc, argv);
+    if (app.isRunning()) {
+        app.sendMessage(QString::fromLatin1(kRaiseMessage), kMessageTimeoutMs);
+        return 0;
+    }
+
+    QFont font;
+    font.setPointSize(10);
+    font.setFamily(QStringLiteral("Microsoft YaHei"));
+    QApplication::setFont(font);
+
+    app.setStyleSheet(style_sheet_text());
+
+    QTranslator translator;
+    QLocale locale;
+    if (locale.language() == QLocale::Chinese) {
+        (void)translator.load(QStringLiteral(":/WirelessVideo_CH.qm"));
+        QCoreApplication::installTranslator(&translator);
+    }
+
+    int result;
+    {
+        MainPage page;
+        app.setActivationWindow(&page, true);
+        app.setActivationWindow(page.main_window(), true);
+        page.show();
+        if (started)
+            started(&page);
+        result = app.exec();
+    }
+    return result;
+}

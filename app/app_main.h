@@ -1,0 +1,15 @@
+// Start-up of the tool, shared by the executables (which differ only in
+// the bus they link).
+#pragma once
+
+#include <functional>
+
+class MainPage;
+
+// Runs the tool: single instance, font, style sheet, translation, start
+// page, event loop. `started` (optional) is called with the start page
+// just before the event loop runs; it is not called in a second instance.
+int run_application(int argc, char** argv, const std::function<void(MainPage*)>& started = {});
+
+// Registers the compiled-in resources (style sheet, catalogue, images).
+void quorlan_init_resources();

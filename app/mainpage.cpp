@@ -1,0 +1,92 @@
+#include "mainpage.h"
+#include "ui_mainpage.h"
+
+#include "hotplug_thread.h"
+#include "wireless_video_link.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QThread>
+#include <QTimer>
+#include <QTranslator>
+
+namespace {
+constexpr int kScanIntervalMs = 100;
+}
+
+MainPage::MainPage(QWidget* parent)
+    : QWidget(parent)
+    , ui(new Ui::MainPage)
+{
+    ui->setupUi(this);
+    setWindowTitle(QStringLiteral("Quorlan"));
+    ui->label_Logo->setStyleSheet(QStringLiteral("border-image: url(:/Black/main_page_dev.png)"));
+
+    hotplug = new HotplugThread();
+    worker = new QThread(this);
+    hotplug->moveToThread(worker);
+
+    timer = new QTimer();
+    timer->setInterval(kScanIntervalMs);
+
+    w = new Wireless_Video_Link();
+
+    connect(w, &Wireless_Video_Link::dev_connect_status, this, &MainPage::goto_mainUI);
+    connect(hotplug, &HotplugThread::dev_connected, w, &Wireless_Video_Link::auto_connect_dev);
+    connect(hotplug, &HotplugThread::dev_unconnected, w, &Wireless_Video_Link::deal_dev_disconnected);
+    connect(timer, &QTimer::timeout, hotplug, &HotplugThread::detect_usb_device);
+    connect(this, &MainPage::trans_ui, w, &Wireless_Video_Link::translateUI);
+
+    worker->start();
+    timer->start();
+}
+
+MainPage::~MainPage()
+{
+    delete ui;
+    // Stop the ticks first so no scan is queued behind the quit.
+    timer->stop();
+    worker->quit();
+    worker->wait();
+}
+
+void MainPage::goto_mainUI(bool ok)
+{
+    if (ok && !switched) {
+        hide();
+        w->show();
+        switched = true;
+    }
+    // Only a successful first connection hands over; after that the start
+    // page never returns.
+    if (switched)
+        disconnect(w, &Wireless_Video_Link::dev_connect_status, this, &MainPage::goto_mainUI);
+}
+
+void MainPage::apply_texts()
+{
+    setWindowTitle(tr("Wireless Video Link"));
+    ui->label_Logo->setText(QString());
+    ui->label_mention->setText(tr("Please connect device"));
+}
+
+void MainPage::on_toolButton_chinese_clicked()
+{
+    bool loaded = true;
+    if (!translator) {
+        translator = new QTranslator();
+        loaded = translator->load(QStringLiteral(":/WirelessVideo_CH.qm"));
+    }
+    qDebug() << "load langu status" << (loaded ? "true" : "false");
+    QCoreApplication::installTranslator(translator);
+    apply_texts();
+    emit trans_ui();
+}
+
+void MainPage::on_toolButton_english_clicked()
+{
+    if (translator)
+        QCoreApplication::removeTranslator(translator);
+    apply_texts();
+    emit trans_ui();
+}

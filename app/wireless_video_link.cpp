@@ -1,0 +1,160 @@
+// The window frame: construction, navigation, retranslation, teardown.
+#include "wireless_video_link.h"
+#include "ui_wireless_video_link.h"
+
+#include "encry_form.h"
+#include "enable_switch.h"
+#include "switch_button.h"
+#include "update_thread.h"
+
+#include <QButtonGroup>
+#include <QDebug>
+#include <QTextToSpeech>
+#include <QtCharts/QChartView>
+
+using namespace QtCharts;
+
+namespace {
+constexpr int kPollBufferSize = 64;
+}
+
+Wireless_Video_Link::Wireless_Video_Link(QWidget* parent)
+    : QWidget(parent)
+{
+    qRegisterMetaType<RSSI_Set>("RSSI_Set");
+
+    speech = new QTextToSpeech();
+    ui = new Ui::Wireless_Video_Link;
+    ui->setupUi(this);
+
+    logo.load(QStringLiteral(":/Black/logo.png"));
+    ui->label_logo->setMaximumHeight(33);
+    ui->label_logo->setScaledContents(true);
+    ui->label_logo->setPixmap(logo);
+    ui->label_logo->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+
+    setWindowTitle(QStringLiteral("Quorlan"));
+    ui->label_devpic->setStyleSheet(
+        QStringLiteral("color: #4f3c89;border-radius: 10px;border: 2px solid #ecf0f6;")
+        + QStringLiteral("image: url(:/Black/dev_picture.png);"));
+    ui->widget_encry->hide();
+    setWindowIcon(QIcon(QStringLiteral(":/Black/IT_USB.ico")));
+
+    ui->tabWidget->setCurrentWidget(ui->tab_status);
+    ui->stackedWidget->setCurrentWidget(ui->page_info);
+
+    build_button_groups();
+    build_navigation();
+
+    connect(ui->switch_bind, &enable_switch::checkedChanged, this, &Wireless_Video_Link::set_BindMode);
+    connect(this, &Wireless_Video_Link::change_connect_label, ui->widget_status, &switch_button::setChecked);
+    connect(this, &Wireless_Video_Link::bind_start, this, &Wireless_Video_Link::on_physical_Button_bind);
+    connect(ui->widget_encry, &Encry_Form::set_encry, this, &Wireless_Video_Link::on_set_encrypt_key);
+    connect(this, &Wireless_Video_Link::set_enable_crystatus, ui->widget_encry, &Encry_Form::set_encry_status);
+    connect(this, &Wireless_Video_Link::set_encry_model, ui->widget_encry, &Encry_Form::set_encry_mode);
+    connect(ui->widget_encry, &Encry_Form::enable_encry, this, &Wireless_Video_Link::on_set_encrypt_enable);
+    // While the user picks a mode, the unit's mode report must not flip the
+    // form back, so the poll pauses until the key request restarts it.
+    connect(ui->widget_encry, &Encry_Form::change_encry_mode, ui->widget_encry, [this] { timer.stop(); });
+
+    poll_buffer = new unsigned char[kPollBufferSize]();
+
+    build_scan_chart();
+
+    ui->label_ETH_LOST->hide();
+    ui->label_ETH_LOST_l->hide();
+    ui->label_ETH_RECV->hide();
+    ui->label_RECV_l->hide();
+}
+
+Wireless_Video_Link::~Wireless_Video_Link()
+{
+    delete ui;
+    ui = nullptr;
+    if (dev_handle)
+        open_device(false);
+    delete[] poll_buffer;
+    delete speech;
+    // The series belongs to the chart once added; the chart owns the axes.
+    if (scan_series && !scan_series->chart())
+        delete scan_series;
+    delete scan_chart;
+}
+
+void Wireless_Video_Link::build_button_groups()
+{
+    auto make = [this](std::initializer_list<QAbstractButton*> buttons) {
+        auto* group = new QButtonGroup(this);
+        group->setExclusive(true);
+        for (QAbstractButton* b : buttons)
+            group->addButton(b);
+        return group;
+    };
+    group_navigation = make({ui->pushButton_infomation, ui->pushButton_status, ui->pushButton_Update,
+                             ui->pushButton_frequency, ui->pushButton_configure});
+    group_band = make({ui->pushButton_manual, ui->pushButton_auto});
+    group_datalink = make({ui->radioButton_usb, ui->radioButton_uart});
+    group_rc_mode = make({ui->radioButton_ppm, ui->radioButton_sbus});
+    group_identity = make({ui->radioButton_RO, ui->radioButton_RT});
+    group_antenna = make({ui->pushButton_antenna_1, ui->pushButton_antenna_2});
+}
+
+void Wireless_Video_Link::build_navigation()
+{
+    const std::pair<QPushButton*, QWidget*> pages[] = {
+        {ui->pushButton_infomation, ui->page_info},
+        {ui->pushButton_status, ui->page_status},
+        {ui->pushButton_configure, ui->page_config},
+        {ui->pushButton_frequency, ui->page_frequency},
+        {ui->pushButton_Update, ui->page_update},
+    };
+    for (const auto& [button, page] : pages) {
+        QWidget* target = page;
+        connect(button, &QPushButton::clicked, button,
+                [this, target] { ui->stackedWidget->setCurrentWidget(target); });
+    }
+}
+
+void Wireless_Video_Link::build_scan_chart()
+{
+    scan_series = new QSplineSeries();
+    scan_chart = new QChart();
+    axis_x = new QValueAxis();
+    axis_y = new QValueAxis();
+
+    axis_x->setRange(2400, 2500);
+    axis_x->setLabelFormat(QStringLiteral("%g"));
+    axis_x->setTitleText(tr("Frequency (MHz)"));
+    axis_x->setMinorTickCount(3);
+
+    axis_y->setRange(-100, 0);
+    axis_y->setTitleText(tr("RSSI (dBm)"));
+    axis_y->setLabelFormat(QStringLiteral("%i"));
+    axis_y->setTickCount(5);
+    axis_y->setGridLineVisible(true);
+
+    scan_chart->addAxis(axis_x, Qt::AlignBottom);
+    scan_chart->addAxis(axis_y, Qt::AlignLeft);
+    scan_chart->legend()->hide();
+    ui->chart_widget->setRenderHint(QPainter::Antialiasing, true);
+    ui->chart_widget->setChart(scan_chart);
+}
+
+void Wireless_Video_Link::translateUI()
+{
+    ui->retranslateUi(this);
+}
+
+void Wireless_Video_Link::on_test_show_clicked()
+{
+    ui->stackedWidget->setCurrentWidget(ui->page_test);
+}
+
+bool Wireless_Video_Link::eventFilter(QObject* watched, QEvent* event)
+{
+    return QWidget::eventFilter(watched, event);
+}
+
+void Wireless_Video_Link::paintEvent(QPaintEvent*)
+{
+}

@@ -1,0 +1,101 @@
+#include "encry_form.h"
+#include "ui_encry_form.h"
+
+#include <QEvent>
+#include <QMessageBox>
+#include <QPainter>
+#include <QStyleOption>
+
+Encry_Form::Encry_Form(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::Encry_Form)
+{
+    ui->setupUi(this);
+    // No key can be typed until a mode is known (chosen here or reported
+    // by the unit); the .ui already starts the field read-only.
+    ui->lineEdit_encry->setReadOnly(true);
+}
+
+Encry_Form::~Encry_Form()
+{
+    delete ui;
+}
+
+void Encry_Form::apply_key_length(quint8 length)
+{
+    key_length = length;
+    ui->lineEdit_encry->setReadOnly(false);
+    ui->lineEdit_encry->setMaxLength(length);
+}
+
+// The enable state is shown nowhere in this form.
+void Encry_Form::set_encry_status(bool)
+{
+}
+
+// The unit's report: follow it silently, so the poll does not get stopped.
+void Encry_Form::set_encry_mode(int mode)
+{
+    if (mode == 0) {
+        ui->radioButton_AES128->setChecked(true);
+        apply_key_length(16);
+    } else if (mode == 1) {
+        ui->radioButton_AES256->setChecked(true);
+        apply_key_length(32);
+    }
+}
+
+// The form has no check box; kept for the slot table of the class.
+void Encry_Form::on_checkBox_encry_stateChanged(int)
+{
+}
+
+void Encry_Form::on_radioButton_AES128_clicked()
+{
+    apply_key_length(16);
+    // The main window pauses its poll so the unit's report cannot undo the choice.
+    emit change_encry_mode();
+}
+
+void Encry_Form::on_radioButton_AES256_clicked()
+{
+    apply_key_length(32);
+    emit change_encry_mode();
+}
+
+void Encry_Form::on_pushButton_encry_clicked()
+{
+    const QString key = ui->lineEdit_encry->text();
+    if (key_length != 0 && key.length() == key_length) {
+        emit set_encry(key);
+        return;
+    }
+    if (key_length == 16) {
+        QMessageBox::warning(nullptr, tr("warning"), tr("Key length must be 16"),
+                             QMessageBox::Yes, QMessageBox::Yes);
+    } else if (key_length == 32) {
+        QMessageBox::warning(nullptr, tr("warning"), tr("Key length must be 32"),
+                             QMessageBox::Yes, QMessageBox::Yes);
+    }
+}
+
+void Encry_Form::on_checkBox_encry_clicked()
+{
+}
+
+// A plain QWidget subclass ignores style-sheet backgrounds unless it asks
+// the style to draw them.
+void Encry_Form::paintEvent(QPaintEvent *)
+{
+    QStyleOption opt;
+    opt.initFrom(this);
+    QPainter p(this);
+    style()->drawPrimitive(QStyle::PE_Widget, &opt, &p, this);
+}
+
+void Encry_Form::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+    QWidget::changeEvent(event);
+}

@@ -1,0 +1,1021 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>MainPage</name>
+    <message>
+        <source>Device connected</source>
+        <translation>设备已连接</translation>
+    </message>
+    <message>
+        <source>Please connect device</source>
+        <translation>请连接设备</translation>
+    </message>
+    <message>
+        <source>Wireless Video Link</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>Wireless_Video_Link</name>
+    <message>
+        <source>0</source>
+        <translation>0</translation>
+    </message>
+    <message>
+        <source>115200b</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>16QAM_1/2 (7.52Mbps)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>57600b</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>9600b</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;1.Put air unit into pairing state;&lt;/p&gt;&lt;p&gt;2.Put ground unit into pairing state;&lt;/p&gt;&lt;p&gt;3.Wait for 10 seconds and power off both units;&lt;/p&gt;&lt;p&gt;4.Power on both units, pairing is successful if there is no error message.&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;1.将天空端置于配对状态；&lt;/p&gt;&lt;p&gt;2.将地面端置于配对状态；&lt;/p&gt;&lt;p&gt;3.等待10秒后关闭两端电源；&lt;/p&gt;&lt;p&gt;4.重新给两端上电，如无错误提示则配对成功。&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:10pt; font-weight:600;&quot;&gt;Datalink Interface&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:10pt; font-weight:600;&quot;&gt;数传接口&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:10pt; font-weight:600;&quot;&gt;DownLink&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:10pt; font-weight:600;&quot;&gt;下行速率&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:10pt; font-weight:600;&quot;&gt;Ground Unit Identity&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:10pt; font-weight:600;&quot;&gt;地面端身份&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:10pt; font-weight:600;&quot;&gt;Paring procedure&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:10pt; font-weight:600;&quot;&gt;配对步骤&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:10pt; font-weight:600;&quot;&gt;RC Mode&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:10pt; font-weight:600;&quot;&gt;遥控模式&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:10pt; font-weight:600;&quot;&gt;Uart Baud Rate&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:10pt; font-weight:600;&quot;&gt;串口波特率&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:11pt; font-weight:600;&quot;&gt;Frequency Scanning&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:11pt; font-weight:600;&quot;&gt;频谱扫描&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:11pt; font-weight:600;&quot;&gt;Introduction&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:11pt; font-weight:600;&quot;&gt;简介&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:11pt; font-weight:600;&quot;&gt;Note&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:11pt; font-weight:600;&quot;&gt;注意&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:11pt; font-weight:600;&quot;&gt;Usage&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:11pt; font-weight:600;&quot;&gt;使用说明&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-weight:600;&quot;&gt;Restore default settings&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-weight:600;&quot;&gt;恢复默认设置&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;Once the upgrade starts, DO NOT close the program or power off the device.&lt;/p&gt;&lt;p&gt;Air unit MCU firmware MUST be used with air unit baseband firmware, and ground unit MCU firmware MUST be used with ground unit baseband firmware. DO NOT mix the air unit firmware with the ground unit firmware. &lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;升级开始后，请勿关闭程序或给设备断电。&lt;/p&gt;&lt;p&gt;天空端MCU固件必须与天空端基带固件配套使用，地面端MCU固件必须与地面端基带固件配套使用。请勿将天空端固件与地面端固件混用。&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;Parameters can not be modified unless the air unit is paired with the ground unit. &lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;天空端与地面端配对后才能修改参数。&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;To upgrade firmware, click on “Browse File” button and locate the firmware file. Click “Upgrade” button to start the upgrading process.&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;升级固件时，请点击“浏览文件”按钮选择固件文件，然后点击“升级”按钮开始升级。&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>A_RSSI</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>关于</translation>
+    </message>
+    <message>
+        <source>Air</source>
+        <translation>天空端</translation>
+    </message>
+    <message>
+        <source>Air Status</source>
+        <translation>天空端状态</translation>
+    </message>
+    <message>
+        <source>Aircraft 0</source>
+        <translation>飞行器 0</translation>
+    </message>
+    <message>
+        <source>Aircraft 1</source>
+        <translation>飞行器 1</translation>
+    </message>
+    <message>
+        <source>Ant switchover</source>
+        <translation>天线切换</translation>
+    </message>
+    <message>
+        <source>Antenna</source>
+        <translation>天线</translation>
+    </message>
+    <message>
+        <source>Antenna Test</source>
+        <translation>天线测试</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to restore factory settings?</source>
+        <translation>确定要恢复默认设置吗?</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <translation>自动</translation>
+    </message>
+    <message>
+        <source>BB TEMP</source>
+        <translation>基带温度</translation>
+    </message>
+    <message>
+        <source>BB temperature</source>
+        <translation>基带温度</translation>
+    </message>
+    <message>
+        <source>BIND</source>
+        <translation>配对</translation>
+    </message>
+    <message>
+        <source>BPSK_1/2 (1.98Mbps)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>BPSK_2/3 (2.64Mbps)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>BPSK_3/4 (2.87Mbps)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>BPSK_5/6 (3.18Mbps)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Band Selection</source>
+        <translation>频点选择</translation>
+    </message>
+    <message>
+        <source>Bandrate</source>
+        <translation>波特率</translation>
+    </message>
+    <message>
+        <source>Baseband Version</source>
+        <translation>基带版本</translation>
+    </message>
+    <message>
+        <source>Binded</source>
+        <translation>设备已配对</translation>
+    </message>
+    <message>
+        <source>Browse file</source>
+        <translation>浏览文件</translation>
+    </message>
+    <message>
+        <source>Buffer overflow</source>
+        <translation>缓冲区溢出</translation>
+    </message>
+    <message>
+        <source>CE</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>COM_BD</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Channel 1 (2412MHz)</source>
+        <translation>信道 1 (2412MHz)</translation>
+    </message>
+    <message>
+        <source>Channel 10 (2457MHz)</source>
+        <translation>信道 10 (2457MHz)</translation>
+    </message>
+    <message>
+        <source>Channel 11 (2462MHz)</source>
+        <translation>信道 11 (2462MHz)</translation>
+    </message>
+    <message>
+        <source>Channel 12 (2467MHz)</source>
+        <translation>信道 12 (2467MHz)</translation>
+    </message>
+    <message>
+        <source>Channel 13 (2472MHz)</source>
+        <translation>信道 13 (2472MHz)</translation>
+    </message>
+    <message>
+        <source>Channel 14 (2477MHz)</source>
+        <translation>信道 14 (2477MHz)</translation>
+    </message>
+    <message>
+        <source>Channel 2 (2417MHz)</source>
+        <translation>信道 2 (2417MHz)</translation>
+    </message>
+    <message>
+        <source>Channel 3 (2422MHz)</source>
+        <translation>信道 3 (2422MHz)</translation>
+    </message>
+    <message>
+        <source>Channel 4 (2427MHz)</source>
+        <translation>信道 4 (2427MHz)</translation>
+    </message>
+    <message>
+        <source>Channel 5 (2432MHz)</source>
+        <translation>信道 5 (2432MHz)</translation>
+    </message>
+    <message>
+        <source>Channel 6 (2437MHz)</source>
+        <translation>信道 6 (2437MHz)</translation>
+    </message>
+    <message>
+        <source>Channel 7 (2442MHz)</source>
+        <translation>信道 7 (2442MHz)</translation>
+    </message>
+    <message>
+        <source>Channel 8 (2447MHz)</source>
+        <translation>信道 8 (2447MHz)</translation>
+    </message>
+    <message>
+        <source>Channel 9 (2452MHz)</source>
+        <translation>信道 9 (2452MHz)</translation>
+    </message>
+    <message>
+        <source>Channel RSV (2390MHz)</source>
+        <translation>保留信道 (2390MHz)</translation>
+    </message>
+    <message>
+        <source>Channel RSV (2495MHz)</source>
+        <translation>保留信道 (2495MHz)</translation>
+    </message>
+    <message>
+        <source>Configure</source>
+        <translation>配置</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>设备已连接</translation>
+    </message>
+    <message>
+        <source>Ctrl+T</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Current Antenna</source>
+        <translation>当前天线</translation>
+    </message>
+    <message>
+        <source>DISTANCE</source>
+        <translation>距离</translation>
+    </message>
+    <message>
+        <source>DOWNLink</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Datalink recv</source>
+        <translation>数传接收</translation>
+    </message>
+    <message>
+        <source>Datalink send</source>
+        <translation>数传发送</translation>
+    </message>
+    <message>
+        <source>Device Type</source>
+        <translation>设备类型</translation>
+    </message>
+    <message>
+        <source>DisConnected</source>
+        <translation>设备未连接</translation>
+    </message>
+    <message>
+        <source>Distance</source>
+        <translation>距离</translation>
+    </message>
+    <message>
+        <source>Downlink</source>
+        <translation>下行</translation>
+    </message>
+    <message>
+        <source>Downlink rate</source>
+        <translation>下行速率</translation>
+    </message>
+    <message>
+        <source>ETH</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ETH_LOST</source>
+        <translation>网口丢包</translation>
+    </message>
+    <message>
+        <source>ETH_RECV</source>
+        <translation>网口接收</translation>
+    </message>
+    <message>
+        <source>Ethernet</source>
+        <translation>以太网</translation>
+    </message>
+    <message>
+        <source>FCC</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>FREQ</source>
+        <translation>频点</translation>
+    </message>
+    <message>
+        <source>Firmware Version</source>
+        <translation>固件版本</translation>
+    </message>
+    <message>
+        <source>Frequency</source>
+        <translation>频率</translation>
+    </message>
+    <message>
+        <source>Frequency (MHz)</source>
+        <translation>频率 (MHz)</translation>
+    </message>
+    <message>
+        <source>GITEIK</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>GITEIK-High</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>G_RSSI</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ground</source>
+        <translation>地面端</translation>
+    </message>
+    <message>
+        <source>Ground Status</source>
+        <translation>地面端状态</translation>
+    </message>
+    <message>
+        <source>Group 1</source>
+        <translation>第1组</translation>
+    </message>
+    <message>
+        <source>Group 2</source>
+        <translation>第2组</translation>
+    </message>
+    <message>
+        <source>HDMI</source>
+        <translation>HDMI</translation>
+    </message>
+    <message>
+        <source>Images (*.bin *.hex)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Item</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>LDPC_FAIL</source>
+        <translation>LDPC失败</translation>
+    </message>
+    <message>
+        <source>LDPC_Failed</source>
+        <translation>LDPC失败</translation>
+    </message>
+    <message>
+        <source>LDPC_PASS</source>
+        <translation>LDPC通过</translation>
+    </message>
+    <message>
+        <source>Manual</source>
+        <translation>手动</translation>
+    </message>
+    <message>
+        <source>N/A</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Observer</source>
+        <translation>观察者</translation>
+    </message>
+    <message>
+        <source>Open File</source>
+        <translation>打开文件</translation>
+    </message>
+    <message>
+        <source>PA TEMP</source>
+        <translation>功放温度</translation>
+    </message>
+    <message>
+        <source>PA temperature</source>
+        <translation>功放温度</translation>
+    </message>
+    <message>
+        <source>PPM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Packets Recv</source>
+        <translation>接收包数</translation>
+    </message>
+    <message>
+        <source>Packets Send</source>
+        <translation>发送包数</translation>
+    </message>
+    <message>
+        <source>Packets discard</source>
+        <translation>丢弃包数</translation>
+    </message>
+    <message>
+        <source>Packets retransmit</source>
+        <translation>重传包数</translation>
+    </message>
+    <message>
+        <source>Packets submitted</source>
+        <translation>提交包数</translation>
+    </message>
+    <message>
+        <source>Pilot</source>
+        <translation>飞手</translation>
+    </message>
+    <message>
+        <source>Please don&apos;t power off and try again.</source>
+        <translation>请勿断电，然后重试。</translation>
+    </message>
+    <message>
+        <source>Please restart device.</source>
+        <translation>请重启设备。</translation>
+    </message>
+    <message>
+        <source>QPSK_1/2 (3.80Mbps)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>QPSK_2/3 (5.04Mbps)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>QPSK_3/4 (5.66Mbps)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>QPSK_5/6 (6.28Mbps)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quorlan</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>RF_POWER</source>
+        <translation>射频功率</translation>
+    </message>
+    <message>
+        <source>RF_Power</source>
+        <translation>射频功率</translation>
+    </message>
+    <message>
+        <source>RSSI (dBm)</source>
+        <translation>信号强度 (dBm)</translation>
+    </message>
+    <message>
+        <source>RSSI 1</source>
+        <translation>信号强度 1</translation>
+    </message>
+    <message>
+        <source>RSSI 2</source>
+        <translation>信号强度 2</translation>
+    </message>
+    <message>
+        <source>RSSI_1</source>
+        <translation>信号强度1</translation>
+    </message>
+    <message>
+        <source>RSSI_2</source>
+        <translation>信号强度2</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>恢复</translation>
+    </message>
+    <message>
+        <source>S.Bus</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SNR</source>
+        <translation>信噪比</translation>
+    </message>
+    <message>
+        <source>Software Version</source>
+        <translation>软件版本</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>TEST</source>
+        <translation>测试</translation>
+    </message>
+    <message>
+        <source>TextLabel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>TextLable</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Tx_Power</source>
+        <translation>发射功率</translation>
+    </message>
+    <message>
+        <source>USB</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Uart</source>
+        <translation>串口</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>Upgrade</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>Uplink rate</source>
+        <translation>上行速率</translation>
+    </message>
+    <message>
+        <source>V3.13</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>VGA</source>
+        <translation>VGA增益</translation>
+    </message>
+    <message>
+        <source>Value</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Working Band</source>
+        <translation>工作频点</translation>
+    </message>
+    <message>
+        <source>Working Mode</source>
+        <translation>工作模式</translation>
+    </message>
+    <message>
+        <source>Working Profile</source>
+        <translation>工作配置</translation>
+    </message>
+    <message>
+        <source>Working Region</source>
+        <translation>工作区域</translation>
+    </message>
+    <message>
+        <source>disable</source>
+        <translation>禁用</translation>
+    </message>
+    <message>
+        <source>enable</source>
+        <translation>启用</translation>
+    </message>
+    <message>
+        <source>packet lost</source>
+        <translation>丢包率</translation>
+    </message>
+    <message>
+        <source>prompt</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>restore</source>
+        <translation>恢复默认设置</translation>
+    </message>
+    <message>
+        <source>unBinded</source>
+        <translation>设备未配对</translation>
+    </message>
+    <message>
+        <source>unknow</source>
+        <translation>未知</translation>
+    </message>
+    <message>
+        <source>updata starting</source>
+        <translation>开始升级</translation>
+    </message>
+    <message>
+        <source>warning</source>
+        <translation>警告</translation>
+    </message>
+</context>
+<context>
+    <name>Encry_Form</name>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:10pt; font-weight:600;&quot;&gt;Encryption&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-size:10pt; font-weight:600;&quot;&gt;加密&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>AES128</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>AES256</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Form</source>
+        <translation>窗体</translation>
+    </message>
+    <message>
+        <source>Key length must be 16</source>
+        <translation>密码长度必须为16位</translation>
+    </message>
+    <message>
+        <source>Key length must be 32</source>
+        <translation>密码长度必须为32位</translation>
+    </message>
+    <message>
+        <source>Set</source>
+        <translation>设置</translation>
+    </message>
+    <message>
+        <source>warning</source>
+        <translation>警告</translation>
+    </message>
+</context>
+<context>
+    <name>Binding_Dialog</name>
+    <message>
+        <source>Bind failed</source>
+        <translation>绑定失败</translation>
+    </message>
+    <message>
+        <source>Bind success</source>
+        <translation>绑定成功</translation>
+    </message>
+    <message>
+        <source>Binding...</source>
+        <translation>绑定中...</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>TextLabel</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>AntennaCheck</name>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;Note&lt;/p&gt;&lt;p&gt;Please place the AIR unit 5 meters away.&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;注意&lt;/p&gt;&lt;p&gt;请将天空端放置在5米以外。&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>Air RSSI 0</source>
+        <translation>天空端信号强度 0</translation>
+    </message>
+    <message>
+        <source>Air RSSI 1</source>
+        <translation>天空端信号强度 1</translation>
+    </message>
+    <message>
+        <source>Antenna test failed.  Please check the antenna installation.</source>
+        <translation>天线测试未通过。请检查天线安装。</translation>
+    </message>
+    <message>
+        <source>Antenna test passed.</source>
+        <translation>天线测试通过</translation>
+    </message>
+    <message>
+        <source>Form</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Gnd RSSI 0</source>
+        <translation>地面端信号强度 0</translation>
+    </message>
+    <message>
+        <source>Gnd RSSI 1</source>
+        <translation>地面端信号强度 1</translation>
+    </message>
+    <message>
+        <source>Information</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>TEST</source>
+        <translation>测试</translation>
+    </message>
+    <message>
+        <source>TextLabel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>test 1# antenna</source>
+        <translation>测试1#天线</translation>
+    </message>
+    <message>
+        <source>test 2# antenna</source>
+        <translation>测试2#天线</translation>
+    </message>
+</context>
+<context>
+    <name>updateThread</name>
+    <message>
+        <source> error</source>
+        <translation> 错误</translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <translation>完成</translation>
+    </message>
+    <message>
+        <source>EDID</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Erase failed</source>
+        <translation>擦除失败</translation>
+    </message>
+    <message>
+        <source>Erase timeout</source>
+        <translation>擦除超时</translation>
+    </message>
+    <message>
+        <source>FPGA</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>HI3516</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>HI3798</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>MCU1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>MCU2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Preparation status inquire</source>
+        <translation>查询准备状态</translation>
+    </message>
+    <message>
+        <source>Retry %1</source>
+        <translation>重试 %1</translation>
+    </message>
+    <message>
+        <source>Upgrade failed</source>
+        <translation>升级失败</translation>
+    </message>
+    <message>
+        <source>Upgrade success</source>
+        <translation>升级成功</translation>
+    </message>
+    <message>
+        <source>bootloader</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>check data</source>
+        <translation>校验数据</translation>
+    </message>
+    <message>
+        <source>data check</source>
+        <translation>数据校验</translation>
+    </message>
+    <message>
+        <source>erase</source>
+        <translation>擦除</translation>
+    </message>
+    <message>
+        <source>erase status is %1</source>
+        <translation>擦除状态为 %1</translation>
+    </message>
+    <message>
+        <source>fifo status inquire</source>
+        <translation>查询FIFO状态</translation>
+    </message>
+    <message>
+        <source>file not exist!</source>
+        <translation>文件不存在!</translation>
+    </message>
+    <message>
+        <source>file read failed</source>
+        <translation>文件读取失败</translation>
+    </message>
+    <message>
+        <source>file system</source>
+        <translation>文件系统</translation>
+    </message>
+    <message>
+        <source>get Preparation status timeout</source>
+        <translation>获取准备状态超时</translation>
+    </message>
+    <message>
+        <source>get fifo-status timeout</source>
+        <translation>获取FIFO状态超时</translation>
+    </message>
+    <message>
+        <source>get hi3798 upgrade result</source>
+        <translation>获取HI3798升级结果</translation>
+    </message>
+    <message>
+        <source>get hi3798 upgrade result timeout</source>
+        <translation>获取HI3798升级结果超时</translation>
+    </message>
+    <message>
+        <source>hi3798 was not prepared</source>
+        <translation>HI3798未就绪</translation>
+    </message>
+    <message>
+        <source>kernel</source>
+        <translation>内核</translation>
+    </message>
+    <message>
+        <source>mcu2 open failed</source>
+        <translation>MCU2打开失败</translation>
+    </message>
+    <message>
+        <source>mcu2 open success</source>
+        <translation>MCU2打开成功</translation>
+    </message>
+    <message>
+        <source>mcu2 reset</source>
+        <translation>MCU2复位</translation>
+    </message>
+    <message>
+        <source>mcu2 upgrade</source>
+        <translation>MCU2升级</translation>
+    </message>
+    <message>
+        <source>open file error!</source>
+        <translation>打开文件错误!</translation>
+    </message>
+    <message>
+        <source>open mcu2 after 4 second</source>
+        <translation>4秒后打开MCU2</translation>
+    </message>
+    <message>
+        <source>program failed</source>
+        <translation>烧写失败</translation>
+    </message>
+    <message>
+        <source>programe failed</source>
+        <translation>烧写失败</translation>
+    </message>
+    <message>
+        <source>programe fpga timeout</source>
+        <translation>烧写FPGA超时</translation>
+    </message>
+    <message>
+        <source>programe require</source>
+        <translation>请求烧写</translation>
+    </message>
+    <message>
+        <source>programe status inquire</source>
+        <translation>查询烧写状态</translation>
+    </message>
+    <message>
+        <source>read file error!</source>
+        <translation>读取文件错误!</translation>
+    </message>
+    <message>
+        <source>restart</source>
+        <translation>重启</translation>
+    </message>
+    <message>
+        <source>status Inquire</source>
+        <translation>状态查询</translation>
+    </message>
+    <message>
+        <source>update</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>update check</source>
+        <translation>升级校验</translation>
+    </message>
+    <message>
+        <source>update request timeout</source>
+        <translation>升级请求超时</translation>
+    </message>
+    <message>
+        <source>upgrade</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>upgrade failed</source>
+        <translation>升级失败</translation>
+    </message>
+    <message>
+        <source>upgrade success</source>
+        <translation>升级成功</translation>
+    </message>
+    <message>
+        <source>wait for hi3798 unzip</source>
+        <translation>等待HI3798解压</translation>
+    </message>
+    <message>
+        <source>write </source>
+        <translation>写入 </translation>
+    </message>
+    <message>
+        <source>write update data</source>
+        <translation>写入升级数据</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>Entity not found</source>
+        <translation>未找到实体</translation>
+    </message>
+    <message>
+        <source>Insufficient memory</source>
+        <translation>内存不足</translation>
+    </message>
+    <message>
+        <source>Operation not supported</source>
+        <translation>不支持该操作</translation>
+    </message>
+    <message>
+        <source>Operation timed out</source>
+        <translation>操作超时</translation>
+    </message>
+    <message>
+        <source>Other error</source>
+        <translation>其他错误</translation>
+    </message>
+    <message>
+        <source>Overflow</source>
+        <translation>溢出</translation>
+    </message>
+    <message>
+        <source>Pipe error</source>
+        <translation>管道错误</translation>
+    </message>
+    <message>
+        <source>Resource busy</source>
+        <translation>资源忙</translation>
+    </message>
+    <message>
+        <source>System call interrupted</source>
+        <translation>系统调用被中断</translation>
+    </message>
+    <message>
+        <source>usb Access denied</source>
+        <translation>USB访问被拒绝</translation>
+    </message>
+    <message>
+        <source>usb Input/output error</source>
+        <translation>USB输入/输出错误</translation>
+    </message>
+    <message>
+        <source>usb Invalid parameter</source>
+        <translation>USB参数无效</translation>
+    </message>
+    <message>
+        <source>usb device may have been disconnected</source>
+        <translation>设备可能已拔出</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,418 @@
+// One copy per user and id: later starts see the running copy and their
+// message reaches it; stale sockets and simultaneous starts are survived.
+//
+// The test binary is its own helper process: started with --serve or --send
+// it plays another copy of the application instead of running the tests.
+#include "single_application.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QWidget>
+#include <QtEndian>
+#include <QtTest>
+
+#include <cstdio>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+void say(const QByteArray& line)
+{
+    std::fputs(line.constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+// Helper process: one more copy that stays up until its first message, which
+// it prints (hex) before it quits.
+int serve(const QString& id, int& argc, char** argv)
+{
+    SingleApplication app(id, argc, argv);
+    if (app.isRunning()) {
+        say("running");
+        return 0;
+    }
+    QObject::connect(&app, &SingleApplication::messageReceived, &app, [&app](const QString& message) {
+        say("message " + message.toUtf8().toHex());
+        app.quit();
+    });
+    say("primary");
+    return app.exec();
+}
+
+// Helper process: a later start that sends its standard input as message.
+// Exit code 0 delivered, 2 not delivered, 3 nobody running.
+int send(const QString& id, int timeout, int& argc, char** argv)
+{
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        return 4;
+    const QString message = QString::fromUtf8(in.readAll());
+    SingleApplication app(id, argc, argv);
+    if (!app.isRunning())
+        return 3;
+    return app.sendMessage(message, timeout) ? 0 : 2;
+}
+
+// The test process's own application object; it shows how many receivers
+// the activation link has.
+class ProbeApplication : public SingleApplication
+{
+public:
+    using SingleApplication::SingleApplication;
+    int messageReceivers() const { return receivers(SIGNAL(messageReceived(QString))); }
+};
+
+ProbeApplication* the_app()
+{
+    return static_cast<ProbeApplication*>(QCoreApplication::instance());
+}
+
+QString the_id;
+
+QString socket_path(const QString& id)
+{
+    return QDir(QDir::tempPath()).filePath(single_instance_server_name(id));
+}
+
+QProcess* start_helper(QObject* parent, const QStringList& args)
+{
+    auto* p = new QProcess(parent);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p->setProcessEnvironment(env);
+    p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p->start(QCoreApplication::applicationFilePath(), args);
+    return p;
+}
+
+// Runs a --send helper to the end, the event loop turning meanwhile so that
+// this process can answer it. Returns its exit code, -1 when it hung.
+int run_sender(const QString& id, const QByteArray& message, int timeout = 5000)
+{
+    QProcess* p = start_helper(nullptr, {QStringLiteral("--send"), id, QString::number(timeout)});
+    p->write(message);
+    p->closeWriteChannel();
+    const QDeadlineTimer deadline(timeout + 10000);
+    while (p->state() != QProcess::NotRunning && !deadline.hasExpired())
+        QTest::qWait(10);
+    const bool ended = p->state() == QProcess::NotRunning;
+    const int code = ended && p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
+    if (!ended) {
+        p->kill();
+        p->waitForFinished();
+    }
+    delete p;
+    return code;
+}
+
+// The first line a helper prints, or an empty string after 10 s.
+QByteArray first_line(QProcess* p)
+{
+    QDeadlineTimer deadline(10000);
+    while (!p->canReadLine() && !deadline.hasExpired() && p->state() != QProcess::NotRunning)
+        QTest::qWait(10);
+    return p->readLine().trimmed();
+}
+
+void stop(QProcess* p)
+{
+    if (p->state() != QProcess::NotRunning) {
+        p->kill();
+        p->waitForFinished();
+    }
+}
+
+// Leaves a socket file that nobody listens on, as a crash would.
+bool make_dead_socket(const QString& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    if (size_t(name.size()) >= sizeof(addr.sun_path)) {
+        ::close(fd);
+        return false;
+    }
+    std::memcpy(addr.sun_path, name.constData(), size_t(name.size()));
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+    ::close(fd);
+    return bound;
+}
+
+QByteArray frame(const QByteArray& payload)
+{
+    QByteArray header(4, '\0');
+    qToBigEndian<quint32>(quint32(payload.size()), header.data());
+    return header + payload;
+}
+
+} // namespace
+
+class TestSingleApplication : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstCopyIsNotRunning();
+    void laterStartDeliversMessage_data();
+    void laterStartDeliversMessage();
+    void otherIdIsIndependent();
+    void staleSocketDoesNotBlockStart_data();
+    void staleSocketDoesNotBlockStart();
+    void simultaneousStartsElectOne();
+    void messagesArriveInPieces_data();
+    void messagesArriveInPieces();
+    void oversizedLengthDropsConnection();
+    void messageActivatesWindow();
+    void hiddenWindowStaysHidden();
+    void secondRegistrationReplacesTarget();
+    void registrationWithoutActivation();
+};
+
+void TestSingleApplication::firstCopyIsNotRunning()
+{
+    QVERIFY(!the_app()->isRunning());
+    QVERIFY(!the_app()->sendMessage(QStringLiteral("to nobody"), 100));
+    QVERIFY(QFile::exists(socket_path(the_id)));
+}
+
+void TestSingleApplication::laterStartDeliversMessage_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("delivered");
+    QTest::newRow("raise") << QStringLiteral("raise_window_noop") << true;
+    QTest::newRow("empty") << QString() << true;
+    QTest::newRow("non-ASCII") << QStringLiteral("配对 → ok, Grüße") << true;
+    QTest::newRow("300 KB") << QString(300 * 1024, QLatin1Char('x')) << true;
+    QTest::newRow("over 1 MiB") << QString(1100 * 1024, QLatin1Char('y')) << false;
+}
+
+void TestSingleApplication::laterStartDeliversMessage()
+{
+    QFETCH(QString, message);
+    QFETCH(bool, delivered);
+    QSignalSpy received(the_app(), &SingleApplication::messageReceived);
+
+    QCOMPARE(run_sender(the_id, message.toUtf8()), delivered ? 0 : 2);
+    if (delivered) {
+        QTRY_COMPARE(received.count(), 1);
+        QCOMPARE(received.at(0).at(0).toString(), message);
+    } else {
+        QTest::qWait(100);
+        QCOMPARE(received.count(), 0);
+    }
+}
+
+void TestSingleApplication::otherIdIsIndependent()
+{
+    QSignalSpy received(the_app(), &SingleApplication::messageReceived);
+    QCOMPARE(run_sender(the_id + QStringLiteral("-other"), "hello"), 3);
+    QCOMPARE(received.count(), 0);
+}
+
+void TestSingleApplication::staleSocketDoesNotBlockStart_data()
+{
+    QTest::addColumn<QString>("leftover");
+    QTest::newRow("copy killed") << QStringLiteral("killed");
+    QTest::newRow("dead socket file") << QStringLiteral("socket");
+    QTest::newRow("plain file") << QStringLiteral("file");
+}
+
+void TestSingleApplication::staleSocketDoesNotBlockStart()
+{
+    QFETCH(QString, leftover);
+    const QString id = the_id + QStringLiteral("-stale-") + leftover;
+    const QString path = socket_path(id);
+
+    if (leftover == QLatin1String("killed")) {
+        QProcess* crashed = start_helper(this, {QStringLiteral("--serve"), id});
+        QCOMPARE(first_line(crashed), QByteArray("primary"));
+        crashed->kill(); // SIGKILL: no chance to clean up
+        QVERIFY(crashed->waitForFinished());
+    } else if (leftover == QLatin1String("socket")) {
+        QVERIFY(make_dead_socket(path));
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("left over");
+    }
+    QVERIFY(QFile::exists(path));
+
+    QProcess* next = start_helper(this, {QStringLiteral("--serve"), id});
+    QCOMPARE(first_line(next), QByteArray("primary"));
+    QCOMPARE(run_sender(id, "after the crash"), 0);
+    QCOMPARE(first_line(next), "message " + QByteArray("after the crash").toHex());
+    QTRY_COMPARE(next->state(), QProcess::NotRunning);
+    QCOMPARE(next->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(next->exitCode(), 0);
+    QVERIFY(!QFile::exists(path)); // a clean exit leaves nothing behind
+}
+
+void TestSingleApplication::simultaneousStartsElectOne()
+{
+    for (int round = 0; round < 5; ++round) {
+        const QString id = the_id + QStringLiteral("-race-") + QString::number(round);
+        QProcess* a = start_helper(this, {QStringLiteral("--serve"), id});
+        QProcess* b = start_helper(this, {QStringLiteral("--serve"), id});
+        QByteArrayList lines{first_line(a), first_line(b)};
+        std::sort(lines.begin(), lines.end());
+        stop(a);
+        stop(b);
+        QLocalServer::removeServer(single_instance_server_name(id));
+        QCOMPARE(lines, (QByteArrayList{"primary", "running"}));
+    }
+}
+
+void TestSingleApplication::messagesArriveInPieces_data()
+{
+    QTest::addColumn<int>("piece");
+    QTest::newRow("1 byte") << 1;
+    QTest::newRow("3 bytes") << 3;
+    QTest::newRow("7 bytes") << 7;
+    QTest::newRow("all at once") << 0;
+}
+
+void TestSingleApplication::messagesArriveInPieces()
+{
+    QFETCH(int, piece);
+    const QStringList messages{QStringLiteral("first"), QString(), QStringLiteral("dritte Nachricht ✓")};
+    QByteArray bytes;
+    for (const QString& m : messages)
+        bytes += frame(m.toUtf8());
+
+    QSignalSpy received(the_app(), &SingleApplication::messageReceived);
+    QLocalSocket socket;
+    socket.connectToServer(single_instance_server_name(the_id));
+    QVERIFY(socket.waitForConnected(2000));
+    const int size = piece > 0 ? piece : bytes.size();
+    for (int at = 0; at < bytes.size(); at += size) {
+        socket.write(bytes.mid(at, size));
+        socket.flush();
+        QTest::qWait(2);
+    }
+    QTRY_COMPARE(received.count(), messages.size());
+    for (int i = 0; i < messages.size(); ++i)
+        QCOMPARE(received.at(i).at(0).toString(), messages.at(i));
+    QTRY_COMPARE(socket.bytesAvailable(), qint64(messages.size())); // one answer each
+}
+
+void TestSingleApplication::oversizedLengthDropsConnection()
+{
+    QSignalSpy received(the_app(), &SingleApplication::messageReceived);
+    {
+        QLocalSocket socket;
+        socket.connectToServer(single_instance_server_name(the_id));
+        QVERIFY(socket.waitForConnected(2000));
+        socket.write(QByteArray::fromHex("ffffffff") + "garbage");
+        socket.flush();
+        QTRY_COMPARE(socket.state(), QLocalSocket::UnconnectedState);
+    }
+    {
+        // A message cut short by its sender is dropped as well.
+        QLocalSocket socket;
+        socket.connectToServer(single_instance_server_name(the_id));
+        QVERIFY(socket.waitForConnected(2000));
+        socket.write(frame("never finished").left(9));
+        socket.flush();
+        QTest::qWait(20);
+    }
+    QTest::qWait(50);
+    QCOMPARE(received.count(), 0);
+
+    // The channel still works for the next copy.
+    QCOMPARE(run_sender(the_id, "still there"), 0);
+    QTRY_COMPARE(received.count(), 1);
+    QCOMPARE(received.at(0).at(0).toString(), QStringLiteral("still there"));
+}
+
+void TestSingleApplication::messageActivatesWindow()
+{
+    QWidget other;
+    other.show();
+    QWidget window;
+    window.showMinimized();
+    QVERIFY(QTest::qWaitForWindowExposed(&other));
+    QTRY_VERIFY(window.isMinimized());
+    other.activateWindow();
+    QTRY_VERIFY(other.isActiveWindow());
+
+    the_app()->setActivationWindow(&window);
+    QCOMPARE(run_sender(the_id, "any text at all"), 0);
+    QTRY_VERIFY(!window.isMinimized());
+    QVERIFY(window.isVisible());
+    QTRY_VERIFY(window.isActiveWindow());
+    the_app()->setActivationWindow(nullptr, false);
+}
+
+void TestSingleApplication::hiddenWindowStaysHidden()
+{
+    QWidget window;
+    the_app()->setActivationWindow(&window);
+    QCOMPARE(run_sender(the_id, "raise_window_noop"), 0);
+    QTest::qWait(50);
+    QVERIFY(!window.isVisible());
+    the_app()->setActivationWindow(nullptr, false);
+}
+
+void TestSingleApplication::secondRegistrationReplacesTarget()
+{
+    const int before = the_app()->messageReceivers();
+    QWidget first;
+    QWidget second;
+    first.showMinimized();
+    second.showMinimized();
+    QTRY_VERIFY(first.isMinimized() && second.isMinimized());
+
+    the_app()->setActivationWindow(&first, true);
+    the_app()->setActivationWindow(&second, true);
+    QCOMPARE(the_app()->messageReceivers(), before + 1);
+
+    emit the_app()->messageReceived(QStringLiteral("raise_window_noop"));
+    QTRY_VERIFY(!second.isMinimized());
+    QVERIFY(first.isMinimized());
+    the_app()->setActivationWindow(nullptr, false);
+    QCOMPARE(the_app()->messageReceivers(), before);
+}
+
+void TestSingleApplication::registrationWithoutActivation()
+{
+    QWidget window;
+    window.showMinimized();
+    QTRY_VERIFY(window.isMinimized());
+    the_app()->setActivationWindow(&window, false);
+
+    emit the_app()->messageReceived(QStringLiteral("raise_window_noop"));
+    QTest::qWait(50);
+    QVERIFY(window.isMinimized());
+
+    the_app()->activateWindow(); // still the target when asked directly
+    QTRY_VERIFY(!window.isMinimized());
+    the_app()->setActivationWindow(nullptr, false);
+}
+
+int main(int argc, char** argv)
+{
+    if (argc >= 3 && qstrcmp(argv[1], "--serve") == 0)
+        return serve(QString::fromLocal8Bit(argv[2]), argc, argv);
+    if (argc >= 4 && qstrcmp(argv[1], "--send") == 0)
+        return send(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt(), argc, argv);
+
+    the_id = QStringLiteral("quorlan-test-%1").arg(QCoreApplication::applicationPid());
+    ProbeApplication app(the_id, argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestSingleApplication tests;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tests, argc, argv);
+}
+
+#include "tst_single_application.moc"

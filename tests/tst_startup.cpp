@@ -1,0 +1,91 @@
+// Start-up as a user sees it: this test process plays the running tool
+// (same application id), and the real demo executable is started as the
+// second instance.
+#include "testsupport.h"
+
+#include "single_application.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWidget>
+
+class StartupTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    SingleApplication* app() { return static_cast<SingleApplication*>(qApp); }
+
+    int run_second_instance(qint64* took)
+    {
+        QProcess second;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        second.setProcessEnvironment(env);
+        QElapsedTimer clock;
+        clock.start();
+        second.start(QStringLiteral(QUORLAN_DEMO_PATH), QStringList());
+        if (!second.waitForStarted(5000))
+            return -100;
+        // Keep our event loop turning so the message can be received.
+        while (second.state() != QProcess::NotRunning && clock.elapsed() < 10000)
+            QTest::qWait(10);
+        if (second.state() != QProcess::NotRunning) {
+            second.kill();
+            second.waitForFinished();
+            return -102;
+        }
+        *took = clock.elapsed();
+        if (second.exitStatus() != QProcess::NormalExit)
+            return -101;
+        return second.exitCode();
+    }
+
+private slots:
+    void second_start_exits_and_raises_first()
+    {
+        QWidget window;
+        app()->setActivationWindow(&window, true);
+        window.show();
+        window.showMinimized();
+        QVERIFY(window.windowState() & Qt::WindowMinimized);
+        QSignalSpy received(app(), &SingleApplication::messageReceived);
+
+        qint64 took = 0;
+        QCOMPARE(run_second_instance(&took), 0);
+        QVERIFY2(took < 5000, qPrintable(QString::number(took)));
+        QTRY_COMPARE(received.count(), 1);
+        QCOMPARE(received.at(0).at(0).toString(), QString("raise_window_noop"));
+        QTRY_VERIFY(!(window.windowState() & Qt::WindowMinimized));
+        QVERIFY(window.isVisible());
+    }
+
+    void second_start_before_hand_over_shows_nothing()
+    {
+        // The main window is still hidden while the start page waits.
+        QWidget hidden;
+        app()->setActivationWindow(&hidden, true);
+        QSignalSpy received(app(), &SingleApplication::messageReceived);
+        qint64 took = 0;
+        QCOMPARE(run_second_instance(&took), 0);
+        QTRY_COMPARE(received.count(), 1);
+        QVERIFY(!hidden.isVisible());
+        app()->setActivationWindow(nullptr, false);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    SingleApplication app(QStringLiteral("korvend_version001"), argc, argv);
+    if (app.isRunning()) {
+        qWarning("another instance of the tool runs for this user; cannot test start-up");
+        return 1;
+    }
+    testsupport::init_resources();
+    StartupTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_startup.moc"
