@@ -9,6 +9,7 @@
 
 #include <QButtonGroup>
 #include <QDebug>
+#include <QShortcut>
 #include <QTextToSpeech>
 #include <QtCharts/QChartView>
 
@@ -39,6 +40,12 @@ Wireless_Video_Link::Wireless_Video_Link(QWidget* parent)
         + QStringLiteral("image: url(:/Black/dev_picture.png);"));
     ui->widget_encry->hide();
     setWindowIcon(QIcon(QStringLiteral(":/Black/IT_USB.ico")));
+
+    // The button's own shortcut only fires while the About page shows it;
+    // the test page must be reachable from every page.
+    test_shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+T")), this);
+    connect(test_shortcut, &QShortcut::activated, this, &Wireless_Video_Link::on_test_show_clicked);
+    ui->test_show->setShortcut(QKeySequence());
 
     ui->tabWidget->setCurrentWidget(ui->tab_status);
     ui->stackedWidget->setCurrentWidget(ui->page_info);
@@ -143,6 +150,7 @@ void Wireless_Video_Link::build_scan_chart()
 void Wireless_Video_Link::translateUI()
 {
     ui->retranslateUi(this);
+    ui->test_show->setShortcut(QKeySequence()); // the window-wide one serves
 }
 
 void Wireless_Video_Link::on_test_show_clicked()

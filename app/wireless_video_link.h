@@ -16,6 +16,7 @@
 #include <QtCharts/QValueAxis>
 
 class QButtonGroup;
+class QShortcut;
 class QTextToSpeech;
 class updateThread;
 class Binding_Dialog;
@@ -103,6 +104,9 @@ public slots:
     // Status poll (telemetry/).
     void on_timer_trigger();
 
+    // BEGIN upgrade slots (upgrade/upgrade_control.cpp)
+    // END upgrade slots
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
@@ -126,6 +130,7 @@ private:
     bool identity_without_sn = false;
 
     QPixmap logo;
+    QShortcut* test_shortcut = nullptr;
     QTextToSpeech* speech = nullptr;
     unsigned char* poll_buffer = nullptr;
 
@@ -140,4 +145,7 @@ private:
     QtCharts::QChart* scan_chart = nullptr;
     QtCharts::QValueAxis* axis_x = nullptr;
     QtCharts::QValueAxis* axis_y = nullptr;
+
+    // BEGIN upgrade members (upgrade/upgrade_control.cpp)
+    // END upgrade members
 };

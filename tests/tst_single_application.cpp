@@ -183,7 +183,11 @@ void TestSingleApplication::firstCopyIsNotRunning()
 {
     QVERIFY(!the_app()->isRunning());
     QVERIFY(!the_app()->sendMessage(QStringLiteral("to nobody"), 100));
+    // Only this user may talk to the running copy.
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
+                                      | QFile::WriteOther | QFile::ExeOther;
     QVERIFY(QFile::exists(socket_path(the_id)));
+    QCOMPARE(QFile::permissions(socket_path(the_id)) & others, QFile::Permissions());
 }
 
 void TestSingleApplication::laterStartDeliversMessage_data()
@@ -260,7 +264,7 @@ void TestSingleApplication::staleSocketDoesNotBlockStart()
 
 void TestSingleApplication::simultaneousStartsElectOne()
 {
-    for (int round = 0; round < 5; ++round) {
+    for (int round = 0; round < 10; ++round) {
         const QString id = the_id + QStringLiteral("-race-") + QString::number(round);
         QProcess* a = start_helper(this, {QStringLiteral("--serve"), id});
         QProcess* b = start_helper(this, {QStringLiteral("--serve"), id});
