@@ -5,6 +5,7 @@
 // telemetry/ (poll, scan, tests), upgrade/ (firmware).
 #pragma once
 
+#include <QList>
 #include <QPixmap>
 #include <QTimer>
 #include <QWidget>
@@ -51,6 +52,27 @@ public:
     int32_t open_device(bool open);
     libusb_device_handle* device_handle() const { return dev_handle; }
     QTimer* poll_timer() { return &timer; }
+
+    // Command protocol (config/command_protocol.cpp).
+    int send_set_command(const unsigned char* data, uint16_t length, uint8_t request,
+                         const QString& name, bool wait_for_ack, int settle_ms);
+    // One OUT setting, 300 ms, one status read judged against "done"; the
+    // failure text is logged when the unit does not confirm.
+    void quick_handshake(uint8_t request, const unsigned char* data, uint16_t length,
+                         const char* failure_text, int settle_ms, bool pause_poll);
+
+    // Status poll (telemetry/).
+    void poll_status();
+    const unsigned char* kept_dev_status() const { return poll_buffer; }
+    const std::array<unsigned char, 16>& kept_dev_status2() const { return dev_status2_kept; }
+    struct ChartPoint
+    {
+        int mhz = 0;
+        int dbm = 0;
+    };
+    const std::array<ChartPoint, 17>& chart_points() const { return chart_points_table; }
+    QtCharts::QSplineSeries* scan_series_object() const { return scan_series; }
+    QtCharts::QValueAxis* scan_axis_x() const { return axis_x; }
     Ui::Wireless_Video_Link* form() const { return ui; }
 
     // Identity blocks as read at the last connection.
@@ -59,7 +81,15 @@ public:
     const std::array<unsigned char, 4>& software_info_block() const { return sofinfo_raw; }
 
     int unit_type = 0;       // 0 not known, 1 air unit, 2 ground unit
-    int band_code = 0;       // 14, 24, 25 or 58; 0 unknown
+    int band_code = 24;      // 14, 24, 25 or 58; 0 unknown model
+    int power_level = 28;    // transmit power field sent with the region
+    bool power_offset_flag = false;
+    int feature_mask = 1;    // 4: datalink counters in dev_status; 2: multi settings
+    QString serial_number;
+    QString hi3798_version;  // empty when the unit has no HI3798 processor
+    uint8_t pro_config_byte = 0;
+    bool binding_in_progress = false;
+    bool record_enabled = false;
     uint32_t mcu2_version = 0;
     bool mcu2_restarting = false; // closed by deal_mcu2_update(false), not yet reopened
     bool downlink_trimmed = false;
@@ -92,6 +122,21 @@ public slots:
     void set_func_from_version(uint32_t version);
     void set_ui_feature_from_mcu1(int variant);
     void set_freq_chart_from_version();
+    void on_pushButton_GET_SN_clicked();
+    void hide_multi_settings();
+    void show_multi_settings();
+    void hide_retransmit_settings();
+    void show_retransmit_settings();
+    void hide_air_retransmit_settings();
+    void show_air_retransmit_settings();
+    void hide_bb_temp();
+    void show_bb_temp();
+    void hide_antenna_choise_settings();
+    void show_antenna_choise_settings();
+    void hide_region_settings();
+    void show_region_settings();
+    void remove_16QAM();
+    void add_16QAM();
 
     // Pairing (config/).
     void set_BindMode(bool on);
@@ -103,6 +148,12 @@ public slots:
 
     // Status poll (telemetry/).
     void on_timer_trigger();
+    void get_quorlanpro_status();
+    void caculate_packet_lost_rate(uint fail, uint pass);
+    void scan_freq();
+    void set_current_downlink(int code);
+    // One row of the statistics log; negative on failure.
+    int insert_log_row();
 
     // BEGIN upgrade slots (upgrade/upgrade_control.cpp)
     // END upgrade slots
@@ -123,6 +174,15 @@ private:
     QTimer timer; // the status poll
     updateThread* upThread = nullptr;
     Binding_Dialog* binding_dialog = nullptr;
+
+    std::array<unsigned char, 16> dev_status2_kept{};
+    QWidget* antenna_dialog = nullptr; // the antenna check, once opened
+    QList<int> pass_deltas;
+    QList<int> fail_deltas;
+    uint32_t last_pass = 0;
+    uint32_t last_fail = 0;
+    std::array<ChartPoint, 17> chart_points_table{};
+    std::array<unsigned char, 4> test_mode_word{};
 
     std::array<unsigned char, 40> identity_raw{};
     std::array<unsigned char, 4> devinfo_raw{};

@@ -1,34 +1,333 @@
-// The unit's identity records, read right after the connection opens.
+// The unit's identity: which unit, which model and band, which firmware
+// generation; the window adapts its controls, channel list and chart.
 #include "wireless_video_link.h"
 #include "ui_wireless_video_link.h"
 
+#include "link_tables.h"
+#include "request_codes.h"
+#include "status_records.h"
+#include "usb_transport.h"
+
+#include <QDebug>
+#include <QLayout>
+#include <QtCharts/QChart>
 #include <algorithm>
+
+namespace {
+const char k16QamEntry[] = "16QAM_1/2 (7.52Mbps)";
+
+void show_all(std::initializer_list<QWidget*> widgets)
+{
+    for (QWidget* w : widgets)
+        w->show();
+}
+
+void hide_all(std::initializer_list<QWidget*> widgets)
+{
+    for (QWidget* w : widgets)
+        w->hide();
+}
+
+void show_if_hidden(QWidget* w)
+{
+    if (w->isHidden())
+        w->show();
+}
+} // namespace
 
 void Wireless_Video_Link::setdev_info(unsigned char* data, int flag)
 {
     std::copy(data, data + devinfo_raw.size(), devinfo_raw.begin());
-    identity_without_sn = (flag != 0);
+    const rec::DeviceInfo info = rec::decode_device_info(data);
+    if (flag != 0) {
+        if (info.air_unit) {
+            ui->label_info_dev->setText(tr("Air"));
+            unit_type = 1;
+        } else {
+            ui->label_info_dev->setText(tr("Ground"));
+            unit_type = 2;
+        }
+    }
+    ui->label_info_fpga->setText(QString::number(info.baseband, 16));
 }
 
 void Wireless_Video_Link::setdev_info(unsigned char* data)
 {
-    setdev_info(data, 0);
-}
-
-void Wireless_Video_Link::setsof_info(unsigned char* data)
-{
-    std::copy(data, data + sofinfo_raw.size(), sofinfo_raw.begin());
+    setdev_info(data, 1);
 }
 
 void Wireless_Video_Link::set_func_from_version(uint32_t version)
 {
     mcu2_version = version;
+    const rec::Mcu2Version v = rec::decode_mcu2_version(version);
+    if (v.unit_decision == 1) {
+        ui->label_info_dev->setText(tr("Ground"));
+        unit_type = 2;
+        ui->groupBox_g_status->show();
+    } else if (v.unit_decision == 0) {
+        if (unit_type != 1)
+            ui->pushButton_infomation->click();
+        ui->label_info_dev->setText(tr("Air"));
+        unit_type = 1;
+        ui->groupBox_g_status->hide();
+    } else {
+        ui->label_info_dev->setText(tr("unknow"));
+    }
+    qDebug() << "set_func_from_version";
+    qDebug() << "devt" << v.unit;
+
+    if (v.unit <= 1)
+        hide_all({ui->label_Datalink_I, ui->radioButton_usb, ui->radioButton_uart});
+
+    QLayout* config_layout = ui->widget_config_2->layout();
+    QMargins margins = config_layout ? config_layout->contentsMargins() : QMargins();
+    if (v.extended()) {
+        if (v.unit > 1) {
+            show_if_hidden(ui->label_Datalink_I);
+            show_if_hidden(ui->radioButton_usb);
+            show_if_hidden(ui->radioButton_uart);
+        }
+        for (QWidget* w : {static_cast<QWidget*>(ui->label_Guc_mode), static_cast<QWidget*>(ui->radioButton_RT),
+                           static_cast<QWidget*>(ui->radioButton_RO),
+                           static_cast<QWidget*>(ui->pushButton_configure)})
+            show_if_hidden(w);
+        if (config_layout && margins.bottom() > 100) {
+            margins.setBottom(40);
+            config_layout->setContentsMargins(margins);
+        }
+    } else {
+        hide_all({ui->label_Datalink_I, ui->radioButton_usb, ui->radioButton_uart, ui->label_Guc_mode,
+                  ui->radioButton_RT, ui->radioButton_RO});
+        if (config_layout && margins.bottom() <= 99) {
+            margins.setBottom(margins.bottom() + 220);
+            config_layout->setContentsMargins(margins);
+        }
+        if (unit_type != 2)
+            ui->pushButton_configure->hide();
+    }
 }
 
-void Wireless_Video_Link::set_ui_feature_from_mcu1(int)
+void Wireless_Video_Link::setsof_info(unsigned char* data)
 {
+    std::copy(data, data + sofinfo_raw.size(), sofinfo_raw.begin());
+    const rec::SoftwareInfo soft = rec::decode_software_info(data);
+    const rec::ModelBand model = rec::model_band(soft.model_index);
+    if (!model.known) {
+        band_code = 0;
+        return;
+    }
+    power_level = model.power_level;
+    power_offset_flag = model.power_offset_flag;
+    if (band_code == model.band_code)
+        return;
+
+    band_code = model.band_code;
+    const QStringList channels = link::channel_list(band_code);
+    ui->comboBox_freq->clear();
+    ui->comboBox_freq->insertItems(0, channels);
+    switch (band_code) {
+    case 24:
+        axis_x->setRange(2400, 2500);
+        ui->stackedWidget_freq->setCurrentWidget(ui->page_scan);
+        qDebug() << "2.4g mark";
+        break;
+    case 14:
+        axis_x->setRange(1400, 1500);
+        ui->stackedWidget_freq->setCurrentWidget(ui->page_blank);
+        qDebug() << "1.4g mark";
+        break;
+    case 58:
+        axis_x->setRange(5730, 5830);
+        ui->stackedWidget_freq->setCurrentWidget(ui->page_scan);
+        qDebug() << "5.8g mark";
+        break;
+    case 25:
+        axis_x->setRange(2500, 2600);
+        ui->stackedWidget_freq->setCurrentWidget(ui->page_scan);
+        qDebug() << "2.5g mark";
+        break;
+    default:
+        break;
+    }
+}
+
+void Wireless_Video_Link::set_ui_feature_from_mcu1(int variant)
+{
+    switch (variant) {
+    case 1:
+    case 2:
+    case 3:
+        add_16QAM();
+        show_bb_temp();
+        show_air_retransmit_settings();
+        hide_antenna_choise_settings();
+        feature_mask = variant == 1 ? 1 : variant == 2 ? 2 : 8;
+        break;
+    case 4:
+    case 5:
+    case 6:
+        remove_16QAM();
+        hide_bb_temp();
+        if (unit_type == 1)
+            show_air_retransmit_settings();
+        else
+            hide_air_retransmit_settings();
+        if (variant == 5)
+            show_antenna_choise_settings();
+        else
+            hide_antenna_choise_settings();
+        if (variant == 4)
+            ui->comboBox_freq->removeItem(6);
+        feature_mask = variant == 5 ? 4 : 12;
+        break;
+    default:
+        break;
+    }
 }
 
 void Wireless_Video_Link::set_freq_chart_from_version()
 {
+    int low, high, first, step, count, last_index;
+    bool region;
+    switch (band_code) {
+    case 24: low = 2400, high = 2500, first = 2400, step = 5, count = 15, last_index = 16, region = true; break;
+    case 25: low = 2500, high = 2600, first = 2512, step = 5, count = 15, last_index = 16, region = false; break;
+    case 14: low = 1400, high = 1500, first = 1400, step = 5, count = 6, last_index = 7, region = false; break;
+    case 58: low = 5730, high = 5830, first = 5730, step = 10, count = 6, last_index = 7, region = false; break;
+    default: return;
+    }
+    axis_x->setRange(low, high);
+    scan_series->clear();
+    for (int k = 0; k < count; ++k) {
+        const ChartPoint p{first + step * k, -6 * k};
+        scan_series->append(p.mhz, p.dbm);
+        chart_points_table[size_t(k)] = p;
+    }
+    const ChartPoint end{high, -100};
+    scan_series->append(end.mhz, end.dbm);
+    chart_points_table[size_t(last_index)] = end;
+    if (!scan_series->chart()) {
+        scan_chart->addSeries(scan_series);
+        scan_series->attachAxis(axis_x);
+        scan_series->attachAxis(axis_y);
+    }
+    if (region)
+        show_region_settings();
+    else
+        hide_region_settings();
+}
+
+void Wireless_Video_Link::on_pushButton_GET_SN_clicked()
+{
+    identity_raw.fill(0);
+    if (!dev_handle)
+        return;
+    timer.stop();
+    if (usb_vendor_transfer(dev_handle, usb::kDirIn, usb::kRecipientInterface, req::Identity, 0, 0,
+                            identity_raw.data(), uint16_t(identity_raw.size()), usb::kReadTimeoutMs)
+        < 0) {
+        qDebug() << "get SN number failed";
+        if (dev_handle)
+            timer.start();
+        return;
+    }
+    const rec::Identity id = rec::decode_identity(identity_raw.data());
+    serial_number = id.serial.isEmpty() ? QStringLiteral("unknow") : id.serial;
+    hi3798_version = id.hi3798_version;
+    ui->label_sn->setText(rec::serial_label(id));
+    setdev_info(identity_raw.data() + 16, 0);
+    timer.start();
+}
+
+void Wireless_Video_Link::hide_multi_settings()
+{
+    hide_all({ui->label_Guc_mode, ui->radioButton_RO, ui->radioButton_RT, ui->comboBox_profile,
+              ui->label_profile});
+}
+
+void Wireless_Video_Link::show_multi_settings()
+{
+    show_all({ui->label_Guc_mode, ui->radioButton_RO, ui->radioButton_RT, ui->comboBox_profile,
+              ui->label_profile});
+}
+
+#define AIR_COUNTERS                                                                               \
+    ui->label_a_buf_overflow, ui->label_a_buf_overflow_l, ui->label_a_packet_recv,                  \
+        ui->label_a_packet_recv_l, ui->label_a_packets_send, ui->label_a_packets_send_l,            \
+        ui->label_a_packets_submitted, ui->label_a_packets_submitted_l, ui->label_a_packets_discard, \
+        ui->label_a_packets_discard_l, ui->label_a_packets_retransmit, ui->label_a_packets_retransmit_l
+#define GROUND_COUNTERS                                                                            \
+    ui->label_g_buf_overflow, ui->label_g_buf_overflow_l, ui->label_g_packet_recv,                  \
+        ui->label_g_packet_recv_l, ui->label_g_packets_send, ui->label_g_packets_send_l,            \
+        ui->label_g_packets_submitted, ui->label_g_packets_submitted_l, ui->label_g_packets_discard, \
+        ui->label_g_packets_discard_l, ui->label_g_packets_retransmit, ui->label_g_packets_retransmit_l
+#define LOSS_LABELS                                                                                \
+    ui->label_lostp, ui->label_packet_lost_l, ui->label_ETH_LOST, ui->label_ETH_LOST_l,             \
+        ui->label_ETH_RECV, ui->label_RECV_l
+
+void Wireless_Video_Link::hide_retransmit_settings()
+{
+    hide_all({GROUND_COUNTERS, AIR_COUNTERS, LOSS_LABELS});
+}
+
+void Wireless_Video_Link::show_retransmit_settings()
+{
+    show_all({GROUND_COUNTERS, AIR_COUNTERS, LOSS_LABELS});
+}
+
+void Wireless_Video_Link::hide_air_retransmit_settings()
+{
+    hide_all({AIR_COUNTERS});
+}
+
+void Wireless_Video_Link::show_air_retransmit_settings()
+{
+    show_all({AIR_COUNTERS});
+}
+
+#define BB_TEMP_LABELS                                                                             \
+    ui->label_G_BB_TEMP, ui->label_g_bb_temp_l, ui->label_A_BB_TEMP, ui->label_a_bb_temp_l,         \
+        ui->label_g_BB_TEMP, ui->label_g_BB_TEMP_L, ui->label_a_BB_TEMP, ui->label_a_BB_TEMP_L
+
+void Wireless_Video_Link::hide_bb_temp()
+{
+    hide_all({BB_TEMP_LABELS});
+}
+
+void Wireless_Video_Link::show_bb_temp()
+{
+    show_all({BB_TEMP_LABELS});
+}
+
+void Wireless_Video_Link::hide_antenna_choise_settings()
+{
+    hide_all({ui->label_antenna_choise, ui->pushButton_antenna_1, ui->pushButton_antenna_2});
+}
+
+void Wireless_Video_Link::show_antenna_choise_settings()
+{
+    show_all({ui->label_antenna_choise, ui->pushButton_antenna_1, ui->pushButton_antenna_2});
+}
+
+void Wireless_Video_Link::hide_region_settings()
+{
+    hide_all({ui->label_working_region, ui->comboBox_region});
+}
+
+void Wireless_Video_Link::show_region_settings()
+{
+    show_all({ui->label_working_region, ui->comboBox_region});
+}
+
+void Wireless_Video_Link::remove_16QAM()
+{
+    const int index = ui->comboBox_downlink->findText(QString::fromLatin1(k16QamEntry));
+    if (index > 0)
+        ui->comboBox_downlink->removeItem(index);
+}
+
+void Wireless_Video_Link::add_16QAM()
+{
+    if (ui->comboBox_downlink->findText(QString::fromLatin1(k16QamEntry)) < 0)
+        ui->comboBox_downlink->addItem(QString::fromLatin1(k16QamEntry));
 }

@@ -2,6 +2,7 @@
 // animation, resizing, and what gets painted.
 #include "enable_switch.h"
 #include "switch_button.h"
+#include "testsupport.h"
 
 #include <QFile>
 #include <QImage>
@@ -88,6 +89,7 @@ class TestSwitches : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { testsupport::init_resources(); }
     void defaults_data();
     void defaults();
     void setCheckedSameStateIsSilent_data();
@@ -180,6 +182,12 @@ void TestSwitches::setCheckedSameStateIsSilent()
     show_and_wait(s.get());
 
     PaintCounter paints(s.get());
+    for (int i = 0; i < 20; ++i) { // until nothing is left to paint
+        paints.count = 0;
+        QTest::qWait(30);
+        if (paints.count == 0)
+            break;
+    }
     QSignalSpy changed(s.get(), &switch_base::checkedChanged);
     const int knob = s->startX();
 

@@ -132,6 +132,7 @@ int32_t Wireless_Video_Link::open_device(bool open)
         timer.setInterval(kPollIntervalMs);
         if (!timer.isActive())
             timer.start();
+        connect(&timer, &QTimer::timeout, this, &Wireless_Video_Link::poll_status, Qt::UniqueConnection);
         connect(&timer, &QTimer::timeout, this, &Wireless_Video_Link::on_timer_trigger,
                 Qt::UniqueConnection);
 
@@ -191,6 +192,7 @@ int32_t Wireless_Video_Link::open_device(bool open)
     if (ui) {
         ui->label_connect->setText(tr("DisConnected"));
     }
+    disconnect(&timer, &QTimer::timeout, this, &Wireless_Video_Link::poll_status);
     disconnect(&timer, &QTimer::timeout, this, &Wireless_Video_Link::on_timer_trigger);
     if (ui) {
         ui->progressBar_ground_rssi->setValue(0);
