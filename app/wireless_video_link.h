@@ -138,13 +138,14 @@ public slots:
     void remove_16QAM();
     void add_16QAM();
 
-    // Pairing (config/).
+    // BEGIN settings slots (config/radio_settings.cpp, peripheral_settings.cpp, pairing.cpp, encryption.cpp)
+    // Pairing.
     void set_BindMode(bool on);
     void on_physical_Button_bind();
-
-    // Encryption (config/).
+    // Encryption.
     void on_set_encrypt_key(QString key);
     void on_set_encrypt_enable(bool on);
+    // END settings slots
 
     // Status poll (telemetry/).
     void on_timer_trigger();
@@ -154,6 +155,9 @@ public slots:
     void set_current_downlink(int code);
     // One row of the statistics log; negative on failure.
     int insert_log_row();
+
+    // BEGIN telemetry slots (telemetry/antenna_check.cpp, stat_log.cpp)
+    // END telemetry slots
 
     // BEGIN upgrade slots (upgrade/upgrade_control.cpp)
     // END upgrade slots
@@ -205,6 +209,12 @@ private:
     QtCharts::QChart* scan_chart = nullptr;
     QtCharts::QValueAxis* axis_x = nullptr;
     QtCharts::QValueAxis* axis_y = nullptr;
+
+    // BEGIN settings members (config/)
+    // END settings members
+
+    // BEGIN telemetry members (telemetry/antenna_check.cpp, stat_log.cpp)
+    // END telemetry members
 
     // BEGIN upgrade members (upgrade/upgrade_control.cpp)
     // END upgrade members
