@@ -8,6 +8,7 @@
 #include "update_thread.h"
 
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QDebug>
 #include <QShortcut>
 #include <QTextToSpeech>
@@ -76,6 +77,7 @@ Wireless_Video_Link::Wireless_Video_Link(QWidget* parent)
 
 Wireless_Video_Link::~Wireless_Video_Link()
 {
+    close_log();
     delete ui;
     ui = nullptr;
     if (dev_handle)
@@ -144,13 +146,43 @@ void Wireless_Video_Link::build_scan_chart()
     scan_chart->addAxis(axis_y, Qt::AlignLeft);
     scan_chart->legend()->hide();
     ui->chart_widget->setRenderHint(QPainter::Antialiasing, true);
+    // The view comes with a chart of its own, which it gives up unowned.
+    QChart* builtin = ui->chart_widget->chart();
     ui->chart_widget->setChart(scan_chart);
+    delete builtin;
 }
 
 void Wireless_Video_Link::translateUI()
 {
+    // The form's retranslation rewrites combo items by index, as the form
+    // built them. A list the unit has reshaped since (another band's
+    // channels, entries taken out) would get wrong texts, and the index a
+    // setting sends would no longer match what the user reads: such a list
+    // keeps its items (they are all texts the catalogue keeps in English).
+    auto texts = [](const QComboBox* box) {
+        QStringList list;
+        for (int i = 0; i < box->count(); ++i)
+            list << box->itemText(i);
+        return list;
+    };
+    auto restore = [](QComboBox* box, const QStringList& items) {
+        const int current = box->currentIndex();
+        box->clear();
+        box->addItems(items);
+        box->setCurrentIndex(current);
+    };
+    const QStringList channels = texts(ui->comboBox_freq);
+    const QStringList rates = texts(ui->comboBox_downlink);
+    const bool channels_reshaped = band_code != 24 || channels.size() != 16;
+    const bool rates_reshaped = rates.size() != 9;
+
     ui->retranslateUi(this);
     ui->test_show->setShortcut(QKeySequence()); // the window-wide one serves
+
+    if (channels_reshaped)
+        restore(ui->comboBox_freq, channels);
+    if (rates_reshaped)
+        restore(ui->comboBox_downlink, rates);
 }
 
 void Wireless_Video_Link::on_test_show_clicked()

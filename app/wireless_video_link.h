@@ -139,9 +139,41 @@ public slots:
     void add_16QAM();
 
     // BEGIN settings slots (config/radio_settings.cpp, peripheral_settings.cpp, pairing.cpp, encryption.cpp)
+    // Radio link.
+    void on_comboBox_freq_activated(int index);
+    void on_pushButton_manual_clicked();
+    void on_pushButton_auto_clicked();
+    void set_FreqHop(bool on);
+    void on_comboBox_downlink_activated(int index);
+    void on_comboBox_region_activated(int region);
+    void on_spinBox_power_editingFinished();
+    void on_radioButton_antenna_0_clicked();
+    void on_radioButton_antenna_1_clicked();
+    void on_radioButton_enable_antenna_clicked();
+    void on_radioButton_diable_antenna_clicked();
+    void on_radioButton_ARQ_enable_clicked();
+    void on_radioButton_ARQ_disable_clicked();
+    void on_pushButton_antenna_1_clicked();
+    void on_pushButton_antenna_2_clicked();
+    void on_pushButton_restore_clicked();
+    void on_comboBox_bandwidth_activated(int index);
+    void on_radioButton_down_mode_clicked();
+    void on_radioButton_up_mode_clicked();
+    void on_comboBox_uplink_activated(int index);
+    void on_TestMode_clicked(bool on);
+    void on_comboBox_test_downlink_activated(int index);
+    // Peripheral interfaces.
+    void on_comboBox_RadioRate_activated(int index);
+    void on_radioButton_ppm_clicked();
+    void on_radioButton_sbus_clicked();
+    void on_radioButton_usb_clicked();
+    void on_radioButton_uart_clicked();
+    void on_radioButton_RO_clicked();
+    void on_radioButton_RT_clicked();
     // Pairing.
     void set_BindMode(bool on);
     void on_physical_Button_bind();
+    void on_Button_bind_done();
     // Encryption.
     void on_set_encrypt_key(QString key);
     void on_set_encrypt_enable(bool on);
@@ -157,9 +189,26 @@ public slots:
     int insert_log_row();
 
     // BEGIN telemetry slots (telemetry/antenna_check.cpp, stat_log.cpp)
+    // Antenna check.
+    void on_pushButton_antenna_test_clicked();
+    void antenna_switch_over();
+    void antenna_test_done();
+    void antenna_test_start();
+    // Statistics log.
+    void set_record_enabled(bool on);
+    void on_checkBox_record_toggled(bool checked);
     // END telemetry slots
 
     // BEGIN upgrade slots (upgrade/upgrade_control.cpp)
+    void on_Select_file_button_clicked();
+    void on_pushButton_upgrade_clicked();
+    void on_label_update_message_linkActivated(QString text);
+    void set_processbar_value(int value);
+    void upgrade_debug_mes(QString line);
+    void deal_update_done();
+    void deal_essert_hi3798_ver();
+    void mention_fpga_upgrade_failed();
+    void mention_mcu2_upgrade_done();
     // END upgrade slots
 
 protected:
@@ -211,11 +260,34 @@ private:
     QtCharts::QValueAxis* axis_y = nullptr;
 
     // BEGIN settings members (config/)
+    // Set from the first trigger of a pairing until its dialog exists, so
+    // that the unit's button seen again during the first second's wait
+    // opens no second dialog.
+    bool bind_starting = false;
     // END settings members
 
     // BEGIN telemetry members (telemetry/antenna_check.cpp, stat_log.cpp)
+public:
+    // Opens "log.db" and creates the serial number's table; negative when
+    // the database cannot be opened.
+    int open_log(QString serial);
+    void close_log();
+    QWidget* antenna_check_window() const { return antenna_dialog; }
+
+private:
+    // Sends one antenna selection (request 0xEA) and waits for its settle.
+    void send_antenna_selection(unsigned char payload, const QString& name);
+    void connect_antenna_check();
+    // The unit holds antenna 1 for the check (cleared once automatic
+    // selection is restored).
+    bool antenna_first_forced = false;
     // END telemetry members
 
     // BEGIN upgrade members (upgrade/upgrade_control.cpp)
+    void set_upgrade_lock(bool locked);
+    void pause_poll_for_upgrade();
+    void resume_poll_after_upgrade();
+    QList<QMetaObject::Connection> upgrade_connections;
+    bool upgrade_busy = false; // from the start until the end's pause is over
     // END upgrade members
 };

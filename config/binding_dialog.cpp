@@ -1,6 +1,110 @@
 #include "binding_dialog.h"
+#include "ui_binding_dialog.h"
+
+#include "request_codes.h"
+#include "usb_transport.h"
+
+#include <QMessageBox>
+#include <QPointer>
+
+namespace {
+constexpr int kDevStatusSize = 64;
+constexpr int kBindByteOffset = 27;
+constexpr unsigned char kBound = 1;
+constexpr int kResultShownMs = 1000;
+} // namespace
 
 Binding_Dialog::Binding_Dialog(QWidget* parent)
     : QDialog(parent)
+    , ui(new Ui::Binding_Dialog)
 {
+    ui->setupUi(this);
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    ui->binding_progressBar->setRange(0, kTickLimit);
+    ui->binding_progressBar->setValue(0);
+    ui->label->setText(tr("Binding..."));
+
+    // The status read of a tick must come before its count.
+    tick_timer.setInterval(kTickMs);
+    connect(&tick_timer, &QTimer::timeout, this, &Binding_Dialog::get_bstatus);
+    connect(&tick_timer, &QTimer::timeout, this, &Binding_Dialog::deal_timer);
+    tick_timer.start();
+}
+
+Binding_Dialog::~Binding_Dialog()
+{
+    delete ui;
+}
+
+void Binding_Dialog::reject()
+{
+}
+
+void Binding_Dialog::deal_timer()
+{
+    if (closing)
+        return;
+    if (seconds_counter >= kTickLimit || bound) {
+        finish_binding();
+        return;
+    }
+    ++seconds_counter;
+    ui->binding_progressBar->setValue(seconds_counter);
+}
+
+void Binding_Dialog::deal_binded()
+{
+    bound = true;
+}
+
+void Binding_Dialog::_end_binding()
+{
+    if (ended)
+        return;
+    ended = true;
+    QPointer<Binding_Dialog> self(this);
+    delay_msec(kResultShownMs);
+    if (!self)
+        return;
+    accept();
+    emit bind_done();
+}
+
+void Binding_Dialog::get_bstatus()
+{
+    if (closing)
+        return;
+    if (!dev_handle) {
+        closing = true;
+        tick_timer.stop();
+        QMessageBox::warning(this, QStringLiteral("error"), QStringLiteral("Device has been pulled out!"),
+                             QMessageBox::Ok);
+        _end_binding();
+        return;
+    }
+    unsigned char status[kDevStatusSize] = {};
+    if (usb_vendor_transfer(dev_handle, usb::kDirIn, usb::kRecipientInterface, req::DevStatus, 0, 0, status,
+                            kDevStatusSize, usb::kReadTimeoutMs)
+        < 0) {
+        tick_timer.stop();
+        finish_binding();
+        return;
+    }
+    if (status[kBindByteOffset] == kBound)
+        bound = true;
+}
+
+void Binding_Dialog::finish_binding()
+{
+    if (closing)
+        return;
+    closing = true;
+    tick_timer.stop();
+    if (bound) {
+        ui->binding_progressBar->setValue(kBoundProgress);
+        ui->label->setText(tr("Bind success"));
+    } else {
+        ui->label->setText(tr("Bind failed"));
+    }
+    _end_binding();
 }

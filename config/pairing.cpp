@@ -1,10 +1,61 @@
-// Pairing the air and ground units.
+// Pairing the air and ground units: the start request and the progress
+// dialog that follows the ground unit's bound state.
 #include "wireless_video_link.h"
 
-void Wireless_Video_Link::set_BindMode(bool)
+#include "binding_dialog.h"
+#include "request_codes.h"
+#include "usb_transport.h"
+
+#include <QDebug>
+
+namespace {
+// The unit goes into pairing first; the dialog follows a second later.
+constexpr int kBindStartWaitMs = 1000;
+// The dialog has just emitted bind_done; its result stays a little longer.
+constexpr int kBindDoneWaitMs = 300;
+} // namespace
+
+void Wireless_Video_Link::set_BindMode(bool on)
 {
+    if (!dev_handle || !on)
+        return;
+    const unsigned char start = 1;
+    quick_handshake(req::Bind, &start, 1, "set bind failed", 0, false);
+    on_physical_Button_bind();
 }
 
 void Wireless_Video_Link::on_physical_Button_bind()
 {
+    // The poll keeps running during the first second and may see the unit's
+    // button again; one pairing at a time.
+    if (bind_starting || binding_dialog)
+        return;
+    bind_starting = true;
+    delay_msec(kBindStartWaitMs);
+    binding_in_progress = true;
+    binding_dialog = new Binding_Dialog(this);
+    binding_dialog->set_dev_handle(dev_handle);
+    bind_starting = false;
+    timer.stop();
+    connect(binding_dialog, &Binding_Dialog::bind_done, this, &Wireless_Video_Link::on_Button_bind_done);
+    binding_dialog->exec();
+}
+
+void Wireless_Video_Link::on_Button_bind_done()
+{
+    if (binding_dialog)
+        disconnect(binding_dialog, &Binding_Dialog::bind_done, this, &Wireless_Video_Link::on_Button_bind_done);
+    delay_msec(kBindDoneWaitMs);
+    if (binding_dialog) {
+        // We are inside the dialog's own tick handler (bind_done is emitted
+        // from there): it may only go once that handler has unwound.
+        binding_dialog->deleteLater();
+        binding_dialog = nullptr;
+    }
+    binding_in_progress = false;
+    // A unit pulled out during the pairing has been closed meanwhile; its
+    // poll stays stopped until the next connection.
+    if (dev_handle)
+        timer.start();
+    qDebug() << "bind done";
 }

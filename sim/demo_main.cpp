@@ -12,7 +12,7 @@ int main(int argc, char** argv)
     return run_application(argc, argv, [](MainPage*) {
         QTimer::singleShot(1000, [] {
             auto unit = std::make_shared<sim::SimUnit>();
-            unit->configure(sim::SimUnit::GroundUnit, "QL24G0000001", 0x020304, 1, 2, 3, 0x00010002);
+            unit->configure(sim::SimUnit::GroundUnit, "QL24G0000001", 0x020304, 1, 2, 3, 0x3440);
             sim::VirtualBus::instance().plug(unit);
         });
     });

@@ -40,6 +40,7 @@ void SimUnit::setSoftwareInfoRecord(const std::array<uint8_t, 4>& rec)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_softInfo = rec;
+    m_link.setBandLocked(bandForModel((m_softInfo[2] & 0x0F) * 16 + (m_softInfo[1] >> 4)));
 }
 
 std::array<uint8_t, 40> SimUnit::identityRecord() const
@@ -89,6 +90,7 @@ void SimUnit::setModelIndex(int model)
     std::lock_guard<std::mutex> lock(m_mutex);
     m_softInfo[1] = static_cast<uint8_t>((m_softInfo[1] & 0x0F) | ((model & 0x0F) << 4));
     m_softInfo[2] = static_cast<uint8_t>((m_softInfo[2] & 0xF0) | ((model >> 4) & 0x0F));
+    m_link.setBandLocked(bandForModel((m_softInfo[2] & 0x0F) * 16 + (m_softInfo[1] >> 4)));
 }
 
 void SimUnit::setHi3798Version(const char* text)
@@ -122,6 +124,9 @@ int SimUnit::control(uint8_t bmRequestType, uint8_t bRequest, uint16_t /*wValue*
                      uint16_t /*wIndex*/, uint8_t* data, uint16_t wLength)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    // While an upgrade runs, its waits read the command status from it.
+    if (bRequest == kReqCommandStatus && m_upgrade.ownsCommandStatus())
+        return m_upgrade.control(bmRequestType, bRequest, data, wLength);
     switch (bRequest) {
     case kReqIdentity:
         return answerRecord(bmRequestType, m_identity.data(), int(m_identity.size()), data, wLength);
@@ -129,18 +134,48 @@ int SimUnit::control(uint8_t bmRequestType, uint8_t bRequest, uint16_t /*wValue*
         return answerRecord(bmRequestType, m_devInfo.data(), int(m_devInfo.size()), data, wLength);
     case kReqSoftwareInfo:
         return answerRecord(bmRequestType, m_softInfo.data(), int(m_softInfo.size()), data, wLength);
+    // The radio link; it answers the command status byte whenever no
+    // upgrade holds it (above).
+    case kReqCommandStatus:
+    case kReqDevStatus:
+    case kReqDevStatus2:
+    case kReqProStatus:
+    case kReqScan:
+    case kReqConfigByte:
+    case kReqFrequency:
+    case kReqRegionPower:
+    case kReqDownlink:
+    case kReqBandwidth:
+    case kReqTddRatio:
+    case kReqFreqHop:
+    case kReqBaudRate:
+    case kReqBind:
+    case kReqUplinkMode:
+    case kReqTestMode:
+    case kReqAntenna:
+    case kReqRcMode:
+    case kReqEncryptKey:
+    case kReqDatalink:
+    case kReqEncryptEnable:
+    case kReqGroundIdentity:
+        return m_link.control(bmRequestType, bRequest, data, wLength, m_unknownOutcome);
+    // The firmware upgrade.
+    case 0xB0 ... 0xBF:
+    case 0xD0 ... 0xD3:
+    case 0xF1 ... 0xF5:
+        return m_upgrade.control(bmRequestType, bRequest, data, wLength);
     default:
         return m_unknownOutcome;
     }
 }
 
-int SimUnit::bulk(uint8_t endpoint, const uint8_t* /*data*/, int length)
+int SimUnit::bulk(uint8_t endpoint, const uint8_t* data, int length)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     switch (endpoint) {
     case kBulkOutEndpoint:
         m_bulkBytes += std::max(length, 0);
-        return std::max(length, 0);
+        return m_upgrade.bulk(data, length);
     case kBulkInEndpoint:
         // Nothing to send: the host waits until its timeout.
         return kNoAnswer;

@@ -3,6 +3,9 @@
 // can stand behind the simulated libusb bus or an emulated device file.
 #pragma once
 
+#include "sim_link.h"
+#include "sim_upgrade.h"
+
 #include <array>
 #include <cstdint>
 #include <mutex>
@@ -84,12 +87,23 @@ public:
     // Bytes received on the bulk OUT endpoint since the unit was made.
     int64_t bulkBytesReceived() const;
 
+    // The radio link: status records, settings, pairing, scan, command
+    // status. Its band follows the model index.
+    SimLink& link() { return m_link; }
+    const SimLink& link() const { return m_link; }
+
+    // The firmware upgrade: flash per target, statuses, MCU2 restart.
+    SimUpgrade& upgrade() { return m_upgrade; }
+    const SimUpgrade& upgrade() const { return m_upgrade; }
+
 private:
     // One handler per request code; called with m_mutex held.
     int answerRecord(uint8_t bmRequestType, const uint8_t* record, int size, uint8_t* data,
                      uint16_t wLength) const;
 
     mutable std::mutex m_mutex;
+    SimLink m_link{m_mutex};
+    SimUpgrade m_upgrade{*this};
     std::array<uint8_t, 40> m_identity{};
     std::array<uint8_t, 4> m_devInfo{};
     std::array<uint8_t, 4> m_softInfo{};

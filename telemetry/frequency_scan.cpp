@@ -36,13 +36,18 @@ void Wireless_Video_Link::scan_freq()
     unsigned char buf[kScanRecordSize] = {};
     if (!dev_handle)
         return;
+    int rc;
     {
         QMutexLocker lock(&scan_mutex);
-        usb_vendor_transfer(dev_handle, usb::kDirIn, usb::kRecipientInterface, req::Scan, 0, 0, buf,
+        rc = usb_vendor_transfer(dev_handle, usb::kDirIn, usb::kRecipientInterface, req::Scan, 0, 0, buf,
                             kScanRecordSize, usb::kSettingTimeoutMs);
     }
     Grid grid;
     if (!scan_grid(band_code, &grid))
+        return;
+    // A failed read leaves the buffer zero, which would draw the whole band
+    // at 0 dBm, its strongest level; the last measured curve stays instead.
+    if (rc < 0)
         return;
     for (int i = 0; i < grid.channels; ++i) {
         if (buf[i] > kMaxMagnitude)

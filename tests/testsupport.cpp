@@ -21,7 +21,7 @@ void init_resources()
 std::shared_ptr<sim::SimUnit> make_ground_unit()
 {
     auto unit = std::make_shared<sim::SimUnit>();
-    unit->configure(sim::SimUnit::GroundUnit, "QL24G0000001", 0x020304, 1, 2, 3, 0x00010002);
+    unit->configure(sim::SimUnit::GroundUnit, "QL24G0000001", 0x020304, 1, 2, 3, 0x3440);
     return unit;
 }
 

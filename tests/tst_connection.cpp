@@ -106,7 +106,7 @@ private slots:
         QCOMPARE(ui->label_info_firm->text(), QString("1.2.3"));
         for (const char* line : {"Device Opened", "Claimed Interface 0"})
             QVERIFY2(capture.contains(line), line);
-        QVERIFY(capture.contains("dv.mcu2_version 65538"));
+        QVERIFY(capture.contains("dv.mcu2_version 13376"));
     }
 
     void unplug_closes_despite_no_device_release()

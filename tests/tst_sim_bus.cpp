@@ -985,8 +985,8 @@ void TestSimBus::logRecordsTransfers()
     for (int i = 0; i < 36; ++i)
         key[i] = uint8_t(0xA0 + i);
     uint8_t buf[40] = {};
-    // 0xED is not known to the unit yet: sent, then stalled.
-    QCOMPARE(libusb_control_transfer(h, kVendorOut, 0xED, 0, 0, key, 36, 2000),
+    // 0x7E is a request no unit answers: sent, then stalled.
+    QCOMPARE(libusb_control_transfer(h, kVendorOut, 0x7E, 0, 0, key, 36, 2000),
              int(LIBUSB_ERROR_PIPE));
     QCOMPARE(readIn(h, kReqIdentity, buf, 40), 40);
     QCOMPARE(readIn(h, kReqDeviceInfo, buf, 4), 4);
@@ -994,7 +994,7 @@ void TestSimBus::logRecordsTransfers()
 
     const auto log = dev->log();
     QCOMPARE(int(log.size()), 4);
-    QVERIFY(dev->requestCodes() == (std::vector<uint8_t>{0xED, kReqIdentity, kReqDeviceInfo,
+    QVERIFY(dev->requestCodes() == (std::vector<uint8_t>{0x7E, kReqIdentity, kReqDeviceInfo,
                                                          kReqSoftwareInfo}));
     QVERIFY(log[0].data == std::vector<uint8_t>(key, key + 36));
     QCOMPARE(log[0].result, int(LIBUSB_ERROR_PIPE));

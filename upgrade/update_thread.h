@@ -1,8 +1,18 @@
-// The firmware upgrade engine: runs on its own thread, one per upgrade.
+// The firmware upgrade engine: runs on its own thread, one per upgrade. It
+// reads the image file, and for every used record drives its target through
+// preparation, erase, the wait for the erase and programming, talking to
+// the window only through signals.
 #pragma once
 
+#include "firmware_image.h"
+
+#include <QAtomicInt>
 #include <QAtomicPointer>
+#include <QFile>
+#include <QString>
 #include <QThread>
+#include <cstdint>
+#include <memory>
 
 struct libusb_device_handle;
 
@@ -11,18 +21,99 @@ class updateThread : public QThread
     Q_OBJECT
 public:
     explicit updateThread(QObject* parent = nullptr);
+    ~updateThread() override;
 
     // Written by the main window while the engine sleeps (the connection is
     // closed and reopened around the second controller's restart).
     void set_dev_handle(libusb_device_handle* handle) { dev_handle.storeRelease(handle); }
     libusb_device_handle* current_dev_handle() const { return dev_handle.loadAcquire(); }
 
+    void set_file_path(const QString& path) { file_path = path; }
+    QString image_path() const { return file_path; }
+
+    // Every pause of the engine goes through this function; its waits and
+    // limits are the protocol with the unit and stay as they are. A test may
+    // put in a clock of its own (process-wide; null restores the real one).
+    using SleepFunction = void (*)(int ms);
+    static void set_sleep_function(SleepFunction function);
+
 signals:
     void isdone();
+    void refresh_update_text(QString text);
+    void refresh_horizen_value(int value);
+    void mcu2_update(bool open);
+    void refresh_debug_text(QString line);
+    void inqure_hi3798_version();
+    void fpga_upfailed();
+    void mcu2_restart();
+
+public slots:
+    int Update_from_file2();
+    void essert_hi3798_ver(bool ready);
 
 protected:
     void run() override;
 
 private:
+    int send_upgrade_request(const QString& label, uint8_t direction, int recipient, uint8_t request,
+                             uint16_t value, uint16_t index, unsigned char* data, uint16_t length,
+                             uint32_t timeout);
+    int send_upgrade_data(uint8_t endpoint, unsigned char* data, int length, uint32_t timeout,
+                          int* transferred);
+    void report_transfer_error(int code, const QString& message);
+
+    void parse_image_record();
+    int prepare_target();
+    int step1_erase();
+    int step2_wait_erase();
+    int step3_program();
+
+    // Parts of step 3.
+    int prepare_processor();
+    int wait_fifo(int interval_ms, bool message_on_timeout, int* inquiries);
+    int read_payload(int length, bool final_transfer);
+    int check_data();
+    int wait_hi3798_result(int counter);
+
+    // Texts to the message label and the debug view, in the order named.
+    void show_message_then_debug(const QString& text);
+    void show_debug_then_message(const QString& text);
+    // A failure text on the message label; the run's end looks at it.
+    void show_failure(const QString& text);
+    QString retry_line(int retry) const;
+
+    bool bit_set(int bit) const;
+    void sleep_ms(int ms);
+
+    QString file_path;
     QAtomicPointer<libusb_device_handle> dev_handle{nullptr};
+    std::unique_ptr<QFile> image_file;
+    fw::ImageHeader header{};
+    int record_index = 0;
+
+    // The current target: a row of the target table.
+    fw::TargetIndex target_index = fw::kUnknownTarget;
+    QString target_name;
+    uint8_t erase_request = 0;
+    uint8_t program_request = 0;
+    uint8_t check_request = 0;
+    int erase_done_bit = 0;
+    int program_failed_bit = 0;
+    int chunk_size = 0;
+
+    uint8_t upgraded_units = 0;
+    int count = 0;
+    int numoflast = 0;
+    int chunk_counter = 0;
+    unsigned char data_buffer[8192] = {};
+    uint32_t upgrade_status = 0;
+    uint8_t cmd_status = 0;
+    uint8_t preparation_status = 0;
+    int poll_counter = 0;
+    int fail_count = 0;
+    bool upgrade_ok = false;
+    // Written by the window's thread (answer to inqure_hi3798_version).
+    QAtomicInt hi3798_ready{0};
+    uint8_t data_check_byte = 0;
+    bool failure_shown = false;
 };

@@ -515,6 +515,10 @@
         <translation>信号强度2</translation>
     </message>
     <message>
+        <source>Record statistics</source>
+        <translation>记录统计数据</translation>
+    </message>
+    <message>
         <source>Restore</source>
         <translation>恢复</translation>
     </message>
@@ -545,6 +549,10 @@
     <message>
         <source>TextLable</source>
         <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The key may only contain printable ASCII characters</source>
+        <translation>密码只能包含可打印的ASCII字符</translation>
     </message>
     <message>
         <source>Tx_Power</source>
@@ -706,6 +714,10 @@
     <message>
         <source>Air RSSI 1</source>
         <translation>天空端信号强度 1</translation>
+    </message>
+    <message>
+        <source>Antenna test failed.  No readings came from the unit; check that it is connected.</source>
+        <translation>天线测试未通过。未收到设备的信号读数，请检查设备是否已连接。</translation>
     </message>
     <message>
         <source>Antenna test failed.  Please check the antenna installation.</source>

@@ -1,0 +1,177 @@
+// Helpers of the setting tests: a main window opened on a simulated unit,
+// the requests it made since a mark, modal message boxes answered from a
+// timer, and the request timing checks every setting shares.
+#pragma once
+
+#include "testsupport.h"
+
+#include "sim_link.h"
+#include "ui_wireless_video_link.h"
+#include "wireless_video_link.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace harness {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint8_t kOut = 0x41;
+constexpr uint8_t kIn = 0xC1;
+
+// A main window connected to one simulated ground unit.
+class Window
+{
+public:
+    explicit Window(int model_index = 0, std::function<void(sim::SimUnit&)> setup = {})
+    {
+        unit = testsupport::make_ground_unit();
+        unit->setModelIndex(model_index);
+        if (setup)
+            setup(*unit);
+        dev = testsupport::plug(unit);
+        w = std::make_unique<Wireless_Video_Link>();
+        ui = w->form();
+        w->show();
+        opened = w->open_device(true) == 0 && w->device_handle();
+    }
+
+    ~Window()
+    {
+        w.reset();
+        testsupport::reset_bus();
+    }
+
+    sim::SimLink& link() { return unit->link(); }
+
+    size_t mark() const { return dev->log().size(); }
+
+    std::vector<sim::Transfer> since(size_t m) const
+    {
+        const auto all = dev->log();
+        return std::vector<sim::Transfer>(all.begin() + long(std::min(m, all.size())), all.end());
+    }
+
+    // Waits for one more poll (up to its packet statistics), so that the
+    // window holds the unit's state.
+    bool wait_poll(int timeout_ms = 3000)
+    {
+        const size_t m = mark();
+        return testsupport::wait_for(
+            [&] {
+                for (const auto& t : since(m))
+                    if (t.bRequest == sim::kReqProStatus)
+                        return true;
+                return false;
+            },
+            timeout_ms);
+    }
+
+    void show_page(QWidget* page)
+    {
+        ui->stackedWidget->setCurrentWidget(page);
+        lay_out();
+    }
+
+    // Runs the pending layout passes, so that widgets just shown have their
+    // geometry before a test clicks them.
+    static void lay_out()
+    {
+        for (int i = 0; i < 4; ++i)
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    }
+
+    std::shared_ptr<sim::SimUnit> unit;
+    std::shared_ptr<sim::SimDevice> dev;
+    std::unique_ptr<Wireless_Video_Link> w;
+    Ui::Wireless_Video_Link* ui = nullptr;
+    bool opened = false;
+};
+
+// The user picking an entry of a combo box.
+inline void activate(QComboBox* box, int index)
+{
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+}
+
+inline void click(QAbstractButton* button)
+{
+    Window::lay_out();
+    QVERIFY2(button->isVisible() && !button->rect().isEmpty(), qPrintable(button->objectName()));
+    // A radio button takes clicks only on its indicator and text, which sit
+    // at its left end however wide the layout makes it.
+    const bool radio = qobject_cast<QRadioButton*>(button);
+    const QPoint at = radio ? QPoint(6, button->height() / 2) : button->rect().center();
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+// Answers every modal message box with `answer` (or the escape key when
+// `answer` is NoButton) and records what it showed.
+class BoxAnswerer : public QObject
+{
+public:
+    explicit BoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::Ok)
+        : reply(answer)
+    {
+        connect(&timer, &QTimer::timeout, this, &BoxAnswerer::poll);
+        timer.start(10);
+    }
+
+    struct Seen
+    {
+        QString title;
+        QString text;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        Qt::WindowFlags flags;
+        QWidget* parent = nullptr;
+    };
+    QList<Seen> seen;
+    QMessageBox::StandardButton reply;
+
+private:
+    void poll()
+    {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        seen.append({box->windowTitle(), box->text(), box->standardButtons(), box->icon(),
+                     box->windowFlags(), box->parentWidget()});
+        if (reply == QMessageBox::NoButton) {
+            QTest::keyClick(box, Qt::Key_Escape);
+        } else if (QAbstractButton* b = box->button(reply)) {
+            b->click();
+        } else {
+            box->done(reply);
+        }
+    }
+
+    QTimer timer;
+};
+
+// The captured lines without the offscreen platform's notes about windows
+// (a message box shows one).
+inline QStringList lines(const testsupport::DebugCapture& capture)
+{
+    QStringList out;
+    for (const QString& line : capture.lines())
+        if (!line.startsWith(QLatin1String("This plugin does not support")))
+            out << line;
+    return out;
+}
+
+inline int64_t ms(int64_t us)
+{
+    return us / 1000;
+}
+
+} // namespace harness

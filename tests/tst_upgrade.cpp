@@ -1,0 +1,1314 @@
+// The firmware upgrade against the simulated unit: the engine's requests,
+// texts and progress per target, its retries, waits and refusals, and the
+// Update page of the main window around it.
+#include "testsupport.h"
+
+#include "enable_switch.h"
+#include "firmware_image.h"
+#include "sim_upgrade.h"
+#include "ui_wireless_video_link.h"
+#include "update_thread.h"
+#include "upgrade_control.h"
+#include "wireless_video_link.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QMutex>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <libusb.h>
+#include <memory>
+
+using namespace testsupport;
+using Up = sim::SimUpgrade;
+
+namespace {
+
+// ------------------------------------------------------------ the clock
+
+// The engine's pauses are recorded; a test may run them faster. The
+// engine's own constants are what is recorded.
+std::atomic<int> g_divisor{1};
+QMutex g_sleep_mutex;
+QList<int> g_sleeps;
+// Called on the engine's thread before a pause of that many ms.
+std::function<void(int)> g_before_sleep;
+
+void test_sleep(int ms)
+{
+    std::function<void(int)> before;
+    {
+        QMutexLocker lock(&g_sleep_mutex);
+        g_sleeps << ms;
+        before = g_before_sleep;
+    }
+    if (before)
+        before(ms);
+    if (ms > 0)
+        QThread::usleep(static_cast<unsigned long>(ms) * 1000 / static_cast<unsigned long>(g_divisor.load()));
+}
+
+QList<int> recorded_sleeps()
+{
+    QMutexLocker lock(&g_sleep_mutex);
+    return g_sleeps;
+}
+
+// ------------------------------------------------------------ images
+
+QByteArray payload(int size, int seed)
+{
+    QByteArray b(size, '\0');
+    uint32_t x = uint32_t(seed) * 2654435761u + 1;
+    for (int i = 0; i < size; ++i) {
+        x = x * 1664525u + 1013904223u;
+        b[i] = char(x >> 24);
+    }
+    return b;
+}
+
+struct Part
+{
+    uint32_t type = 0; // 0: record not used
+    QByteArray data;
+};
+
+void put32(QByteArray& b, int at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = char(v >> (8 * i));
+}
+
+// The header, then the payloads. Scattered: in reverse order with junk
+// between them, so that only the header's offsets can find them.
+QByteArray build_image(const QList<Part>& records, bool scatter = false)
+{
+    QByteArray image(fw::kHeaderSize, '\0');
+    QList<int> order;
+    for (int k = 0; k < records.size(); ++k)
+        order << k;
+    if (scatter)
+        std::reverse(order.begin(), order.end());
+    for (int k : order) {
+        const Part& p = records[k];
+        if (!p.type)
+            continue;
+        if (scatter)
+            image += payload(37, 1000 + k);
+        const int offset = image.size();
+        image += p.data;
+        put32(image, k * 16, p.type);
+        put32(image, k * 16 + 4, uint32_t(p.data.size()));
+        put32(image, k * 16 + 8, uint32_t(offset));
+        put32(image, k * 16 + 12, 0xA5A5A5A5u); // reserved: any value
+    }
+    return image;
+}
+
+QString write_file(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(bytes);
+    f.close();
+    return path;
+}
+
+std::vector<uint8_t> bytes(const QByteArray& b)
+{
+    return std::vector<uint8_t>(b.begin(), b.end());
+}
+
+// ------------------------------------------------------------ the wire
+
+// All transfers the unit saw, on every device it has been (it comes back
+// as a new device after the MCU2 restart), in time order.
+std::vector<sim::Transfer> wire(const std::shared_ptr<sim::SimDevice>& first)
+{
+    std::vector<std::shared_ptr<sim::SimDevice>> devs{first};
+    for (const auto& d : sim::VirtualBus::instance().devices())
+        if (d != first && &d->unit() == &first->unit())
+            devs.push_back(d);
+    std::vector<sim::Transfer> all;
+    for (const auto& d : devs) {
+        const auto log = d->log();
+        all.insert(all.end(), log.begin(), log.end());
+    }
+    std::stable_sort(all.begin(), all.end(),
+                     [](const sim::Transfer& a, const sim::Transfer& b) { return a.t_us < b.t_us; });
+    return all;
+}
+
+bool upgrade_code(uint8_t c)
+{
+    return (c >= 0xB0 && c <= 0xBF) || (c >= 0xD0 && c <= 0xD3) || (c >= 0xF1 && c <= 0xF5) || c == 0xF8;
+}
+
+// One token per transfer: the request code in hex ("=xx" with a one-byte
+// OUT payload), "W<n>" for a bulk write of n bytes, "!" when it failed.
+QStringList tokens(const std::vector<sim::Transfer>& log, bool upgrade_only = false)
+{
+    QStringList out;
+    for (const sim::Transfer& t : log) {
+        QString s;
+        if (t.kind == sim::Transfer::Bulk) {
+            s = QStringLiteral("W%1").arg(t.data.size());
+        } else {
+            if (upgrade_only && !upgrade_code(t.bRequest))
+                continue;
+            s = QString::number(t.bRequest, 16).toUpper();
+            if (!(t.bmRequestType & 0x80) && t.wLength == 1 && !t.data.empty())
+                s += QStringLiteral("=%1").arg(t.data[0], 2, 16, QLatin1Char('0')).toUpper();
+        }
+        if (t.result < 0)
+            s += QLatin1Char('!');
+        out << s;
+    }
+    return out;
+}
+
+// The tokens with runs of the same one written "X*n".
+QString sequence(const QStringList& toks)
+{
+    QStringList out;
+    for (int i = 0; i < toks.size();) {
+        int j = i;
+        while (j < toks.size() && toks[j] == toks[i])
+            ++j;
+        out << (j - i > 1 ? QStringLiteral("%1*%2").arg(toks[i]).arg(j - i) : toks[i]);
+        i = j;
+    }
+    return out.join(QLatin1Char(' '));
+}
+
+int count_of(const QStringList& toks, const QString& tok)
+{
+    return int(std::count(toks.begin(), toks.end(), tok));
+}
+
+// ------------------------------------------------------------ one run
+
+// What the engine told the window, in order: "M:" message, "D:" debug
+// line, "P:" progress, and its requests for help.
+class Events
+{
+public:
+    void add(const QString& e)
+    {
+        QMutexLocker lock(&m);
+        list << e;
+    }
+    QStringList all() const
+    {
+        QMutexLocker lock(&m);
+        return list;
+    }
+    QStringList with(const QString& prefix) const
+    {
+        QStringList out;
+        for (const QString& e : all())
+            if (e.startsWith(prefix))
+                out << e.mid(prefix.size());
+        return out;
+    }
+    QStringList messages() const { return with(QStringLiteral("M:")); }
+    QStringList debug() const { return with(QStringLiteral("D:")); }
+    QList<int> progress() const
+    {
+        QList<int> out;
+        for (const QString& p : with(QStringLiteral("P:")))
+            out << p.toInt();
+        return out;
+    }
+    QString last_message() const
+    {
+        const QStringList m = messages();
+        return m.isEmpty() ? QString() : m.last();
+    }
+    bool has(const QString& e) const { return all().contains(e); }
+
+private:
+    mutable QMutex m;
+    QStringList list;
+};
+
+void watch(updateThread* engine, QObject* context, Events* ev)
+{
+    QObject::connect(engine, &updateThread::refresh_update_text, context,
+                     [ev](QString t) { ev->add(QStringLiteral("M:") + t); });
+    QObject::connect(engine, &updateThread::refresh_debug_text, context,
+                     [ev](QString t) { ev->add(QStringLiteral("D:") + t); });
+    QObject::connect(engine, &updateThread::refresh_horizen_value, context,
+                     [ev](int v) { ev->add(QStringLiteral("P:%1").arg(v)); });
+    QObject::connect(engine, &updateThread::fpga_upfailed, context,
+                     [ev] { ev->add(QStringLiteral("fpga_upfailed")); });
+    QObject::connect(engine, &updateThread::mcu2_restart, context,
+                     [ev] { ev->add(QStringLiteral("mcu2_restart")); });
+    QObject::connect(engine, &updateThread::inqure_hi3798_version, context,
+                     [ev] { ev->add(QStringLiteral("asked for the HI3798")); });
+    QObject::connect(engine, &updateThread::isdone, context, [ev] { ev->add(QStringLiteral("isdone")); });
+}
+
+// Plays the window for an engine of its own: a libusb handle on the unit,
+// closed and reopened around the MCU2 restart, and the HI3798 answer.
+// Both answers are given on the engine's thread, at once.
+class Harness
+{
+public:
+    bool hi3798_ready = true;
+
+    bool open()
+    {
+        if (libusb_init(&ctx) < 0)
+            return false;
+        return reopen();
+    }
+
+    bool reopen()
+    {
+        handle = libusb_open_device_with_vid_pid(ctx, 0x0483, 0x5868);
+        if (!handle)
+            return false;
+        libusb_claim_interface(handle, 0);
+        return true;
+    }
+
+    void close_handle()
+    {
+        if (handle) {
+            libusb_release_interface(handle, 0);
+            libusb_close(handle);
+            handle = nullptr;
+        }
+    }
+
+    void close()
+    {
+        close_handle();
+        if (ctx)
+            libusb_exit(ctx);
+        ctx = nullptr;
+    }
+
+    ~Harness() { close(); }
+
+    // Runs one engine on `path` to its end.
+    bool run(const QString& path, Events& ev, int timeout_ms = 30000)
+    {
+        updateThread engine;
+        QObject context;
+        engine.set_file_path(path);
+        engine.set_dev_handle(handle);
+        watch(&engine, &context, &ev);
+        QObject::connect(
+            &engine, &updateThread::mcu2_update, &engine,
+            [&](bool open) {
+                ev.add(open ? QStringLiteral("mcu2_update(true)") : QStringLiteral("mcu2_update(false)"));
+                if (!open) {
+                    engine.set_dev_handle(nullptr);
+                    close_handle();
+                } else {
+                    reopen();
+                    engine.set_dev_handle(handle);
+                }
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            &engine, &updateThread::inqure_hi3798_version, &engine,
+            [&] {
+                ev.add(QStringLiteral("inqure_hi3798_version"));
+                engine.essert_hi3798_ver(hi3798_ready);
+            },
+            Qt::DirectConnection);
+        engine.start();
+        const bool done = wait_for([&] { return ev.has(QStringLiteral("isdone")); }, timeout_ms);
+        engine.wait();
+        return done;
+    }
+
+    libusb_context* ctx = nullptr;
+    libusb_device_handle* handle = nullptr;
+};
+
+// Closes every message box that shows up and remembers what it said.
+class BoxWatcher : public QObject
+{
+public:
+    struct Box
+    {
+        QMessageBox::Icon icon;
+        QString title;
+        QString text;
+        bool parentless;
+        bool modal;
+    };
+    QList<Box> boxes;
+
+    BoxWatcher()
+    {
+        connect(&tick, &QTimer::timeout, this, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(w);
+                if (!box || !box->isVisible())
+                    continue;
+                boxes.push_back({box->icon(), box->windowTitle(), box->text(), box->parentWidget() == nullptr,
+                                 box->isModal()});
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        tick.start(20);
+    }
+
+private:
+    QTimer tick;
+};
+
+QString g_dialog_caption, g_dialog_dir, g_dialog_filter;
+QString g_dialog_answer;
+QWidget* g_dialog_parent = nullptr;
+QString fake_dialog(QWidget* parent, const QString& caption, const QString& dir, const QString& filter)
+{
+    g_dialog_parent = parent;
+    g_dialog_caption = caption;
+    g_dialog_dir = dir;
+    g_dialog_filter = filter;
+    return g_dialog_answer;
+}
+
+bool log_matches(const DebugCapture& capture, const QString& pattern)
+{
+    const QRegularExpression re(pattern);
+    for (const QString& line : capture.lines())
+        if (re.match(line).hasMatch())
+            return true;
+    return false;
+}
+
+const uint32_t kMcu1 = 0x84, kFpga = 0x85, kBoot = 0x81, kKernel = 0x82, kFs = 0x83, kMcu2 = 0x86,
+               kEdid = 0x87, kHi3516 = 0x88, kHi3798 = 0x89;
+
+Up::Target sim_target(uint32_t type)
+{
+    switch (type) {
+    case kMcu1: return Up::Mcu1;
+    case kFpga: return Up::Fpga;
+    case kBoot: return Up::Bootloader;
+    case kKernel: return Up::Kernel;
+    case kFs: return Up::FileSystem;
+    case kMcu2: return Up::Mcu2;
+    case kEdid: return Up::Edid;
+    case kHi3516: return Up::Hi3516;
+    case kHi3798: return Up::Hi3798;
+    default: return Up::NoTarget;
+    }
+}
+
+} // namespace
+
+class UpgradeTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::shared_ptr<sim::SimUnit> unit;
+    std::shared_ptr<sim::SimDevice> dev;
+    std::unique_ptr<Harness> harness;
+    std::unique_ptr<QTemporaryDir> dir;
+    Wireless_Video_Link* w = nullptr;
+
+    Up& up() { return unit->upgrade(); }
+
+    void fast_clock() { g_divisor = 50; }
+
+    // Plugs the unit and opens the harness's handle on it.
+    void connect_harness()
+    {
+        QVERIFY(harness->open());
+    }
+
+    bool run_image(const QByteArray& image, Events& ev, const QString& name = QStringLiteral("image.bin"))
+    {
+        return harness->run(write_file(*dir, name, image), ev);
+    }
+
+    void expect_no_success(const Events& ev)
+    {
+        QVERIFY(!ev.messages().contains(QStringLiteral("Upgrade success")));
+        for (const QString& m : ev.messages())
+            QVERIFY2(!m.endsWith(QStringLiteral(" upgrade success")), qPrintable(m));
+    }
+
+    // A window connected to the unit.
+    void make_window()
+    {
+        w = new Wireless_Video_Link();
+        QCOMPARE(w->open_device(true), 0);
+        QVERIFY(w->device_handle());
+        QVERIFY(w->poll_timer()->isActive());
+    }
+
+    QList<QWidget*> locked_controls()
+    {
+        Ui::Wireless_Video_Link* ui = w->form();
+        return {ui->comboBox_downlink,     ui->pushButton_upgrade, ui->Select_file_button,
+                ui->comboBox_freq,         ui->comboBox_RadioRate, ui->pushButton_auto,
+                ui->pushButton_manual,     ui->radioButton_ppm,    ui->radioButton_sbus,
+                ui->pushButton_infomation, ui->pushButton_status,  ui->pushButton_configure,
+                ui->pushButton_frequency,  ui->switch_bind};
+    }
+
+    bool all_enabled(bool enabled)
+    {
+        for (QWidget* c : locked_controls())
+            if (c->isEnabled() != enabled)
+                return false;
+        return true;
+    }
+
+    // Whether the poll handler is connected to the timer exactly once
+    // (disconnect() removes one connection at a time); leaves it connected.
+    int poll_connections()
+    {
+        int n = 0;
+        while (QObject::disconnect(w->poll_timer(), &QTimer::timeout, w, &Wireless_Video_Link::poll_status))
+            ++n;
+        if (n)
+            QObject::connect(w->poll_timer(), &QTimer::timeout, w, &Wireless_Video_Link::poll_status);
+        return n;
+    }
+
+private slots:
+    void init()
+    {
+        reset_bus();
+        g_divisor = 1;
+        {
+            QMutexLocker lock(&g_sleep_mutex);
+            g_sleeps.clear();
+            g_before_sleep = nullptr;
+        }
+        updateThread::set_sleep_function(&test_sleep);
+        unit = make_ground_unit();
+        up().setRestartTiming(std::chrono::milliseconds(5), std::chrono::milliseconds(20));
+        dev = plug(unit);
+        harness = std::make_unique<Harness>();
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+    }
+
+    void cleanup()
+    {
+        if (w) {
+            // An engine still running, or its end's pause, must be over.
+            QVERIFY(wait_for([this] { return w->form()->pushButton_upgrade->isEnabled()
+                                          || !w->findChild<updateThread*>(); },
+                             60000));
+            delete w;
+            w = nullptr;
+        }
+        harness.reset();
+        QVERIFY(up().waitRestartIdle(std::chrono::milliseconds(5000)));
+        updateThread::set_sleep_function(nullptr);
+        {
+            QMutexLocker lock(&g_sleep_mutex);
+            g_before_sleep = nullptr;
+        }
+        upgrade_ui::set_open_file_function(nullptr);
+        dev.reset();
+        unit.reset();
+        reset_bus();
+        dir.reset();
+    }
+
+    // --- one target at a time ----------------------------------------------
+
+    void mcu1_requests_texts_and_progress()
+    {
+        fast_clock();
+        connect_harness();
+        const QByteArray data = payload(2500, 1);
+        Events ev;
+        DebugCapture capture;
+        QVERIFY(run_image(build_image({{kMcu1, data}}), ev));
+
+        const auto log = wire(dev);
+        QCOMPARE(sequence(tokens(log)),
+                 QString("B0 F8 B1 W1024 BA W1024 BA W452 BA BC=10 F5=02"));
+        for (const sim::Transfer& t : log) {
+            if (t.kind == sim::Transfer::Bulk) {
+                QCOMPARE(int(t.endpoint), 0x02);
+                QCOMPARE(t.timeout_ms, t.data.size() == 1024 ? 5000u : 3000u);
+                continue;
+            }
+            QCOMPARE(int(t.bmRequestType), (t.bRequest == 0xF8 || t.bRequest == 0xBA) ? 0xC1 : 0x41);
+            QCOMPARE(int(t.wValue), 0);
+            QCOMPARE(int(t.wIndex), 0);
+            const unsigned expected = (t.bRequest == 0xB0 || t.bRequest == 0xBC || t.bRequest == 0xF5) ? 2000u : 300u;
+            QCOMPARE(t.timeout_ms, expected);
+        }
+        QCOMPARE(up().flashed(Up::Mcu1), bytes(data));
+
+        const QStringList used_record = {"MCU1 upgrade", "erase MCU1", "Done", "MCU1 update", "Done",
+                                         "MCU1 upgrade success"};
+        QCOMPARE(ev.messages(), used_record + QStringList(QVector<QString>(10, "Upgrade success").toList()));
+        QCOMPARE(ev.debug(), used_record);
+        QCOMPARE(ev.progress(), (QList<int>{1, 3, 5, 5, 50, 50, 75, 99, 100, 100, 100, 100, 100, 100, 100,
+                                            100, 100, 100}));
+        // The pauses of the protocol: erase wait, one round, before the
+        // data, after "Done", around the success point.
+        QCOMPARE(recorded_sleeps(), (QList<int>{1000, 1000, 200, 1000, 300, 500}));
+        for (const char* line : {"update thread running", "step1.1 mark", "step2 mark", "step2.1 mark",
+                                 "step2.2 mark", "step3 mark", "write all data done!"})
+            QVERIFY2(capture.contains(line), line);
+        QVERIFY(log_matches(capture, "^count: \\s*2$"));
+        QVERIFY(log_matches(capture, "^numoflast: \\s*452$"));
+        QVERIFY(!ev.has("fpga_upfailed"));
+        QVERIFY(!ev.has("mcu2_restart"));
+    }
+
+    void every_target_data()
+    {
+        QTest::addColumn<uint>("type");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("expected");
+
+        const QString body = "W1024 BA W1024 BA W452 BA";
+        QTest::newRow("MCU1") << kMcu1 << 2500 << "B0 F8 B1 " + body + " BC=10 F5=02";
+        QTest::newRow("FPGA") << kFpga << 2500 << "B2 F8 B3 " + body + " BC=20 F5=01";
+        QTest::newRow("bootloader") << kBoot << 2500 << "B4 BA B5 " + body + " F5=00";
+        QTest::newRow("kernel") << kKernel << 2500 << "B6 BA B7 " + body + " F5=00";
+        QTest::newRow("file system") << kFs << 2500 << "B8 BA B9 " + body + " F5=00";
+        QTest::newRow("MCU2") << kMcu2 << 2500 << "D2 D0 BA D1 " + body + " D3 F5=00";
+        QTest::newRow("EDID") << kEdid << 2500 << "BD " + body + " F5=00";
+        QTest::newRow("HI3516 100 bytes") << kHi3516 << 100 << QString("BF F4 F1 W64 BA F1 W36 BA F5=00");
+        QTest::newRow("HI3798") << kHi3798 << 2500
+                                << QString("BE BA BF F4 F1 W1024 BA F1 W1024 BA F1 W452 BA F1 F2=30 F3 F5=00");
+    }
+
+    void every_target()
+    {
+        QFETCH(uint, type);
+        QFETCH(int, size);
+        QFETCH(QString, expected);
+        fast_clock();
+        connect_harness();
+        const QByteArray data = payload(size, int(type));
+        Events ev;
+        QVERIFY(run_image(build_image({{type, data}}), ev));
+
+        QCOMPARE(sequence(tokens(wire(dev))), expected);
+        QCOMPARE(up().flashed(sim_target(type)), bytes(data));
+        QCOMPARE(ev.last_message(), QString("Upgrade success"));
+        const QString name = QString::fromLatin1(fw::find_target(type)->name);
+        QVERIFY(ev.messages().contains(name + " upgrade success"));
+        QCOMPARE(ev.has("mcu2_restart"), type == kMcu2);
+        QCOMPARE(ev.has("inqure_hi3798_version"), type == kHi3798);
+        if (type == kMcu2) {
+            // Closed and reopened around the restart, the unit back as a
+            // new device in between.
+            const QStringList all = ev.all();
+            const int closed = all.indexOf("mcu2_update(false)");
+            const int opened = all.indexOf("mcu2_update(true)");
+            QVERIFY(closed >= 0 && opened > closed);
+            QVERIFY(all.indexOf("D:mcu2 open success") > opened);
+            QVERIFY(!dev->plugged());
+            QCOMPARE(up().restarts(), 1);
+        }
+    }
+
+    void multi_target_image()
+    {
+        fast_clock();
+        connect_harness();
+        const QList<uint32_t> types = {kMcu1, kFpga, kBoot, kKernel, kFs, kMcu2, kEdid, kHi3516, kHi3798};
+        QList<Part> records;
+        for (int i = 0; i < types.size(); ++i)
+            records << Part{types[i], payload(600 + 700 * i, 50 + i)};
+        records.insert(3, Part{}); // an unused record among them
+        Events ev;
+        QVERIFY(run_image(build_image(records, true), ev));
+
+        for (const Part& p : records)
+            if (p.type)
+                QCOMPARE(up().flashed(sim_target(p.type)), bytes(p.data));
+        const auto sessions = up().sessions();
+        QCOMPARE(int(sessions.size()), types.size());
+        for (int i = 0; i < types.size(); ++i)
+            QCOMPARE(sessions[size_t(i)].target, sim_target(types[i]));
+        const QStringList toks = tokens(wire(dev));
+        QCOMPARE(toks.last(), QString("F5=03"));
+        QCOMPARE(int(std::count_if(toks.begin(), toks.end(), [](const QString& t) { return t.startsWith("F5"); })), 1);
+        QCOMPARE(ev.last_message(), QString("Upgrade success"));
+        QCOMPARE(ev.progress().last(), 100);
+        QVERIFY(!ev.has("fpga_upfailed"));
+    }
+
+    void zero_length_final_transfer()
+    {
+        fast_clock();
+        connect_harness();
+        const QByteArray data = payload(1024, 7);
+        Events ev;
+        QVERIFY(run_image(build_image({{kMcu1, data}}), ev));
+        QCOMPARE(sequence(tokens(wire(dev))), QString("B0 F8 B1 W1024 BA W0 BA BC=10 F5=02"));
+        QCOMPARE(up().flashed(Up::Mcu1), bytes(data));
+        const QList<int> p = ev.progress();
+        const int first50 = p.indexOf(50);
+        QCOMPARE(p.mid(first50, 4), (QList<int>{50, 50, 99, 100}));
+        const QStringList m = ev.messages();
+        QCOMPARE(m.mid(m.indexOf("MCU1 update"), 3), (QStringList{"MCU1 update", "Done", "MCU1 upgrade success"}));
+    }
+
+    void hi3516_has_no_program_failed_bit()
+    {
+        fast_clock();
+        connect_harness();
+        up().setStatusBitsForced(0xFFFFFFFFu);
+        const QByteArray data = payload(100, 3);
+        Events ev;
+        QVERIFY(run_image(build_image({{kHi3516, data}}), ev));
+        QCOMPARE(sequence(tokens(wire(dev))), QString("BF F4 F1 W64 BA F1 W36 BA F5=00"));
+        QCOMPARE(up().flashed(Up::Hi3516), bytes(data));
+        QCOMPARE(ev.last_message(), QString("Upgrade success"));
+        // A FIFO wait before each transfer, each reported.
+        QCOMPARE(ev.debug().count("fifo status: 0"), 2);
+        // The length went with the program request.
+        for (const sim::Transfer& t : wire(dev))
+            if (t.bRequest == 0xBF && t.kind == sim::Transfer::Control)
+                QCOMPARE(t.data, (std::vector<uint8_t>{100, 0, 0, 0}));
+    }
+
+    void fifo_busy_then_ready()
+    {
+        fast_clock();
+        connect_harness();
+        up().setFifoBusyInquiries(3);
+        const QByteArray data = payload(130, 4);
+        Events ev;
+        QVERIFY(run_image(build_image({{kHi3516, data}}), ev));
+        QCOMPARE(sequence(tokens(wire(dev))), QString("BF F4 F1*4 W64 BA F1*4 W64 BA F1*4 W2 BA F5=00"));
+        QCOMPARE(up().flashed(Up::Hi3516), bytes(data));
+        QCOMPARE(ev.debug().count("fifo status: 1"), 9);
+    }
+
+    void preparation_at_62nd_inquiry_not_taken()
+    {
+        fast_clock();
+        connect_harness();
+        up().setPreparationInquiries(62);
+        const QByteArray data = payload(100, 5);
+        Events ev;
+        QVERIFY(run_image(build_image({{kHi3516, data}}), ev));
+        // The 62nd reading ends the attempt as timed out; as the unit then
+        // is ready, the data follow without another program request.
+        QCOMPARE(sequence(tokens(wire(dev))), QString("BF F4*62 F1 W64 BA F1 W36 BA F5=00"));
+        const QStringList d = ev.debug();
+        QCOMPARE(d.count("get Preparation status timeout"), 1);
+        const QRegularExpression retry("^\\d\\d:\\d\\d:\\d\\dRetry 1$");
+        QCOMPARE(int(std::count_if(d.begin(), d.end(), [&](const QString& l) { return retry.match(l).hasMatch(); })), 2);
+        QVERIFY(d.indexOf("get Preparation status timeout") < d.indexOf("HI3516 update"));
+        QCOMPARE(up().flashed(Up::Hi3516), bytes(data));
+    }
+
+    void preparation_never_ready_three_attempts()
+    {
+        fast_clock();
+        connect_harness();
+        up().setPreparationInquiries(Up::kNever);
+        Events ev;
+        QVERIFY(run_image(build_image({{kHi3516, payload(100, 6)}}), ev));
+        QCOMPARE(sequence(tokens(wire(dev))),
+                 QString("BF F4*62 BF F4*62 BF F4*62 F1 W64 BA F1 W36 BA F5=00"));
+        const QStringList d = ev.debug();
+        QCOMPARE(d.count("get Preparation status timeout"), 3);
+        for (int n = 1; n <= 3; ++n) {
+            const QRegularExpression retry(QStringLiteral("^\\d\\d:\\d\\d:\\d\\dRetry %1$").arg(n));
+            QCOMPARE(int(std::count_if(d.begin(), d.end(), [&](const QString& l) { return retry.match(l).hasMatch(); })), 1);
+        }
+        // Attempt: program request, 50 ms, then 61 pauses between 62 inquiries.
+        const QList<int> sleeps = recorded_sleeps();
+        QCOMPARE(sleeps.count(50), 3 * 62);
+    }
+
+    void status_left_from_earlier_records()
+    {
+        // The command status and the status word are one per run: what the
+        // first record's wait read lets the later waits pass at once.
+        fast_clock();
+        connect_harness();
+        const QByteArray m = payload(1100, 8), f = payload(1100, 9), k1 = payload(1500, 10), k2 = payload(900, 11);
+        Events ev;
+        QVERIFY(run_image(build_image({{kMcu1, m}, {kFpga, f}, {kKernel, k1}, {kKernel, k2}}), ev));
+        QCOMPARE(sequence(tokens(wire(dev))),
+                 QString("B0 F8 B1 W1024 BA W76 BA BC=10 "
+                         "B2 B3 W1024 BA W76 BA BC=20 "
+                         "B6 BA B7 W1024 BA W476 BA "
+                         "B6 B7 W900 BA F5=03"));
+        // Two records of one type: both, in header order; the flash holds
+        // the second.
+        const auto sessions = up().sessions();
+        QCOMPARE(sessions[2].data, bytes(k1));
+        QCOMPARE(sessions[3].data, bytes(k2));
+        QCOMPARE(up().flashed(Up::Kernel), bytes(k2));
+        QCOMPARE(up().eraseCount(Up::Kernel), 2);
+        QCOMPARE(up().flashed(Up::Fpga), bytes(f));
+    }
+
+    void bin_and_hex_alike()
+    {
+        fast_clock();
+        connect_harness();
+        const QByteArray image = build_image({{kMcu1, payload(1500, 12)}, {}, {kEdid, payload(700, 13)}});
+        Events bin_ev, hex_ev;
+        QVERIFY(run_image(image, bin_ev, "firmware.bin"));
+        const QStringList bin_wire = tokens(wire(dev));
+        const auto bin_sessions = up().sessions();
+        dev->clearLog();
+        QVERIFY(run_image(image, hex_ev, "firmware.hex"));
+        QCOMPARE(tokens(wire(dev)), bin_wire);
+        const auto hex_sessions = up().sessions();
+        QCOMPARE(hex_sessions.size(), 2 * bin_sessions.size());
+        for (size_t i = 0; i < bin_sessions.size(); ++i)
+            QCOMPARE(hex_sessions[i + bin_sessions.size()].data, bin_sessions[i].data);
+        QCOMPARE(hex_ev.messages(), bin_ev.messages());
+    }
+
+    void unused_records_around_one_target()
+    {
+        fast_clock();
+        connect_harness();
+        Events ev;
+        QVERIFY(run_image(build_image({{}, {kMcu1, payload(300, 14)}}), ev));
+        const QStringList all = ev.all();
+        // Record 0 is empty and nothing has succeeded yet.
+        QCOMPARE(all.mid(1, 2), (QStringList{"M:Upgrade failed", "P:0"}));
+        const QStringList m = ev.messages();
+        QCOMPARE(m.count("Upgrade success"), 9);
+        QCOMPARE(m.last(), QString("Upgrade success"));
+    }
+
+    // --- retries -------------------------------------------------------------
+
+    void bulk_write_retried_after_clear_halt()
+    {
+        fast_clock();
+        connect_harness();
+        dev->failNext(sim::SimDevice::kBulk, LIBUSB_ERROR_PIPE, 2);
+        const QByteArray data = payload(2000, 15);
+        Events ev;
+        DebugCapture capture;
+        QVERIFY(run_image(build_image({{kMcu1, data}}), ev));
+        QCOMPARE(sequence(tokens(wire(dev))), QString("B0 F8 B1 W1024!*2 W1024 BA W976 BA BC=10 F5=02"));
+        QCOMPARE(dev->clearHaltCount(0x02), 2);
+        QCOMPARE(capture.count("write MCU1 error"), 2);
+        QCOMPARE(recorded_sleeps().count(200), 3); // two retries and the pause before the data
+        QCOMPARE(up().flashed(Up::Mcu1), bytes(data));
+        QCOMPARE(ev.last_message(), QString("Upgrade success"));
+    }
+
+    void request_retried_after_clear_halt()
+    {
+        fast_clock();
+        connect_harness();
+        dev->failNext(0xBA, LIBUSB_ERROR_PIPE, 2);
+        Events ev;
+        DebugCapture capture;
+        QVERIFY(run_image(build_image({{kBoot, payload(500, 16)}}), ev));
+        QCOMPARE(sequence(tokens(wire(dev))), QString("B4 BA!*2 BA B5 W500 BA F5=00"));
+        QCOMPARE(dev->clearHaltCount(0), 2);
+        QCOMPARE(capture.count("bootloader status Inquire error"), 2);
+        QCOMPARE(ev.last_message(), QString("Upgrade success"));
+    }
+
+    // --- failures ------------------------------------------------------------
+
+    void failures_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<uint>("type");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("lastMessage");
+        QTest::addColumn<QString>("debugLine");  // empty: none expected
+        QTest::addColumn<QString>("logPattern"); // empty: none expected
+        QTest::addColumn<QString>("forbidden");  // token prefix that must not be sent
+        QTest::addColumn<bool>("fpgaWarning");
+
+        QTest::newRow("bulk write fails three times")
+            << "bulk3" << kMcu1 << 2500 << "Upgrade failed" << "" << "^step3 error: \\s*-1$" << "BC" << false;
+        QTest::newRow("FPGA bulk write fails three times")
+            << "bulk3" << kFpga << 2500 << "Upgrade failed" << "" << "^step3 error: \\s*-1$" << "BC" << true;
+        QTest::newRow("unit takes part of a chunk")
+            << "bulkshort" << kMcu1 << 2500 << "Upgrade failed" << "" << "^write MCU1 error$" << "BA" << false;
+        QTest::newRow("unit vanishes during the data")
+            << "unplug" << kMcu1 << 2500 << "Upgrade failed" << "" << "^step3 error: \\s*-1$" << "BC" << false;
+        QTest::newRow("erase request fails: nothing programmed")
+            << "erase3" << kMcu1 << 2500 << "Upgrade failed" << "" << "^step1 error: \\s*-9$" << "B1" << false;
+        QTest::newRow("erase never confirmed (command status)")
+            << "erasenever" << kMcu1 << 2500 << "MCU1Erase failed" << "MCU1Erase timeout" << "" << "B1" << false;
+        QTest::newRow("erase never confirmed (status bit)")
+            << "erasenever" << kKernel << 2500 << "kernelErase failed" << "kernelErase timeout" << "" << "B7" << false;
+        QTest::newRow("FPGA erase never confirmed")
+            << "erasenever" << kFpga << 2500 << "FPGAErase failed" << "FPGAErase timeout" << "" << "B3" << true;
+        QTest::newRow("status inquiry fails during the erase wait")
+            << "status3" << kMcu1 << 2500 << "Upgrade failed" << "" << "^step2 error: \\s*-9$" << "B1" << false;
+        QTest::newRow("program request refused")
+            << "program3" << kMcu1 << 2500 << "Upgrade failed" << "" << "^step3 error: \\s*-1$" << "W" << false;
+        QTest::newRow("program failed after a chunk")
+            << "failchunk" << kMcu1 << 2500 << "program failed" << "" << "^step3 error: \\s*-1$" << "BC" << false;
+        QTest::newRow("program failed after the final transfer")
+            << "failfinal" << kMcu1 << 2500 << "upgrade failed" << "" << "^step3 error: \\s*-1$" << "BC" << false;
+        QTest::newRow("FPGA program failed")
+            << "failchunk" << kFpga << 2500 << "program failed" << "" << "" << "BC" << true;
+        QTest::newRow("MCU1 data check refused")
+            << "rejectcheck" << kMcu1 << 2500 << "Upgrade failed" << "" << "^MCU1 data check error$" << "F5" << false;
+        QTest::newRow("MCU2 data check refused")
+            << "rejectcheck" << kMcu2 << 1500 << "Upgrade failed" << "" << "^MCU2 data check error$" << "F5" << false;
+        QTest::newRow("FIFO never ready before a chunk")
+            << "fifonever" << kHi3516 << 100 << "get fifo-status timeout" << "get fifo-status timeout"
+            << "^step3 error: \\s*-9$" << "W" << false;
+        QTest::newRow("FIFO never ready before the final transfer")
+            << "fifonever" << kHi3516 << 30 << "Upgrade failed" << "get fifo-status timeout"
+            << "^step3 error: \\s*-9$" << "W" << false;
+        QTest::newRow("FIFO never ready before the HI3798 check")
+            << "fifocheck" << kHi3798 << 1024 << "Upgrade failed" << "get fifo-status timeout"
+            << "^step3 error: \\s*-9$" << "F2" << false;
+        QTest::newRow("HI3798 result never comes")
+            << "resultnever" << kHi3798 << 1500 << "Upgrade failed" << "get hi3798 upgrade result timeout"
+            << "^step3 error: \\s*-10$" << "F5" << false;
+        QTest::newRow("HI3798 check refused")
+            << "rejectcheck" << kHi3798 << 1500 << "Upgrade failed" << "get hi3798 upgrade result timeout"
+            << "^step3 error: \\s*-10$" << "F5" << false;
+        QTest::newRow("HI3798 not prepared")
+            << "hinotready" << kHi3798 << 1500 << "hi3798 was not prepared" << "hi3798 was not prepared" << ""
+            << "BE" << false;
+        QTest::newRow("MCU2 does not come back")
+            << "nocomeback" << kMcu2 << 1500 << "mcu2 open failed" << "mcu2 open failed" << "" << "D0" << false;
+    }
+
+    void failures()
+    {
+        QFETCH(QString, fault);
+        QFETCH(uint, type);
+        QFETCH(int, size);
+        QFETCH(QString, lastMessage);
+        QFETCH(QString, debugLine);
+        QFETCH(QString, logPattern);
+        QFETCH(QString, forbidden);
+        QFETCH(bool, fpgaWarning);
+
+        fast_clock();
+        connect_harness();
+        const Up::Target target = sim_target(type);
+        if (fault == "bulk3")
+            dev->failNext(sim::SimDevice::kBulk, LIBUSB_ERROR_PIPE, 3);
+        else if (fault == "bulkshort")
+            dev->failNext(sim::SimDevice::kBulk, sim::kFaultShort, 1);
+        else if (fault == "unplug")
+            dev->failNext(sim::SimDevice::kBulk, sim::kFaultUnplug, 1);
+        else if (fault == "erase3")
+            dev->failNext(0xB0, LIBUSB_ERROR_PIPE, 3);
+        else if (fault == "erasenever")
+            up().setEraseInquiries(Up::kNever);
+        else if (fault == "status3")
+            dev->failNext(0xF8, LIBUSB_ERROR_PIPE, 3);
+        else if (fault == "program3")
+            dev->failNext(0xB1, LIBUSB_ERROR_PIPE, 3);
+        else if (fault == "failchunk")
+            up().failProgramAtTransfer(target, 1);
+        else if (fault == "failfinal")
+            up().failProgramAtTransfer(target, size / 1024);
+        else if (fault == "rejectcheck")
+            up().rejectCheck(target);
+        else if (fault == "fifonever")
+            up().setFifoBusyInquiries(Up::kNever);
+        else if (fault == "fifocheck") {
+            // The third second's pause follows "Done": the data are in, the
+            // check is next.
+            auto seconds = std::make_shared<std::atomic<int>>(0);
+            QMutexLocker lock(&g_sleep_mutex);
+            g_before_sleep = [this, seconds](int ms) {
+                if (ms == 1000 && ++*seconds == 3)
+                    up().setFifoBusyInquiries(Up::kNever);
+            };
+        }
+        else if (fault == "resultnever")
+            up().setResultInquiries(Up::kNever);
+        else if (fault == "hinotready")
+            harness->hi3798_ready = false;
+        else if (fault == "nocomeback")
+            up().setRestartTiming(std::chrono::milliseconds(5), std::chrono::milliseconds(20), false);
+        else
+            QFAIL("unknown fault");
+
+        Events ev;
+        DebugCapture capture;
+        QVERIFY(run_image(build_image({{type, payload(size, 17)}}), ev));
+
+        const QStringList toks = tokens(wire(dev));
+        expect_no_success(ev);
+        QCOMPARE(ev.last_message(), lastMessage);
+        for (const QString& t : toks) {
+            QVERIFY2(!t.startsWith("F5"), "the closing request claims a failed target");
+            QVERIFY2(!t.startsWith(forbidden), qPrintable(sequence(toks)));
+        }
+        if (!debugLine.isEmpty())
+            QVERIFY2(ev.debug().contains(debugLine), qPrintable(ev.debug().join(" | ")));
+        if (!logPattern.isEmpty())
+            QVERIFY2(log_matches(capture, logPattern), qPrintable(logPattern));
+        QCOMPARE(ev.has("fpga_upfailed"), fpgaWarning);
+        QVERIFY(!ev.has("mcu2_restart"));
+
+        // The limits of the waits, counted on the wire.
+        // The clock ran fast; the pauses asked for are the protocol's: the
+        // initial second and one per round.
+        if (fault == "erasenever" && (type == kMcu1 || type == kFpga)) {
+            QCOMPARE(count_of(toks, "F8"), 81);
+            QCOMPARE(ev.progress().last(), 49);
+            QCOMPARE(recorded_sleeps(), QList<int>(QVector<int>(82, 1000).toList()));
+        } else if (fault == "erasenever") {
+            QCOMPARE(count_of(toks, "BA"), 31);
+            QCOMPARE(ev.progress().last(), 48);
+            QCOMPARE(recorded_sleeps(), QList<int>(QVector<int>(32, 1000).toList()));
+        } else if (fault == "fifonever" || fault == "fifocheck") {
+            QCOMPARE(toks.mid(toks.lastIndexOf("F1") - 61).count("F1"), 62);
+        } else if (fault == "resultnever") {
+            QCOMPARE(count_of(toks, "F3"), 61); // the FIFO's one inquiry counts
+        } else if (fault == "bulk3") {
+            QCOMPARE(count_of(toks, "W1024!"), 3);
+            QCOMPARE(dev->clearHaltCount(0x02), 3);
+        } else if (fault == "bulkshort") {
+            QCOMPARE(count_of(toks, "W1023"), 1); // not sent again
+        }
+    }
+
+    void failure_after_a_success_claims_nothing_more()
+    {
+        // MCU1 goes through; the FPGA's erase never reaches the unit. The
+        // FPGA must not be programmed on the strength of the MCU1's status,
+        // and the run must not end as a success.
+        fast_clock();
+        connect_harness();
+        dev->failNext(0xB2, LIBUSB_ERROR_PIPE, 3);
+        Events ev;
+        QVERIFY(run_image(build_image({{kMcu1, payload(1100, 18)}, {kFpga, payload(1100, 19)}}), ev));
+        const QStringList toks = tokens(wire(dev));
+        QCOMPARE(sequence(toks), QString("B0 F8 B1 W1024 BA W76 BA BC=10 B2!*3"));
+        QCOMPARE(ev.last_message(), QString("Upgrade failed"));
+        QVERIFY(ev.has("fpga_upfailed"));
+        QVERIFY(up().finishedFlags().empty());
+    }
+
+    void preparation_failure_after_a_success()
+    {
+        // The HI3798 is not ready: the run stops there; the MCU1 did finish,
+        // and the closing request says so (and only that).
+        fast_clock();
+        connect_harness();
+        harness->hi3798_ready = false;
+        Events ev;
+        QVERIFY(run_image(build_image({{kMcu1, payload(500, 20)}, {kHi3798, payload(500, 21)}}), ev));
+        QCOMPARE(sequence(tokens(wire(dev))), QString("B0 F8 B1 W500 BA BC=10 F5=02"));
+        QCOMPARE(ev.last_message(), QString("hi3798 was not prepared"));
+    }
+
+    void refused_images_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("missing") << "missing" << "file not exist!";
+        QTest::newRow("folder") << "folder" << "open file error!";
+        QTest::newRow("empty file") << "empty" << "read file error!";
+        QTest::newRow("shorter than the header") << "short" << "image file too short!";
+        QTest::newRow("unknown type") << "unknown" << "invalid image: record 2 has unknown type 0x8a";
+        QTest::newRow("payload beyond the end") << "beyond" << "invalid image: record 1 lies outside the file";
+        QTest::newRow("negative length") << "negative" << "invalid image: record 0 has invalid length -5";
+    }
+
+    void refused_images()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        fast_clock();
+        connect_harness();
+        QString path;
+        if (kind == "missing") {
+            path = dir->filePath("nothing.bin");
+        } else if (kind == "folder") {
+            path = dir->filePath("folder.bin");
+            QVERIFY(QDir().mkdir(path));
+        } else if (kind == "empty") {
+            path = write_file(*dir, "empty.bin", QByteArray());
+        } else if (kind == "short") {
+            path = write_file(*dir, "short.bin", build_image({{kMcu1, payload(10, 1)}}).left(100));
+        } else {
+            QByteArray image = build_image({{kMcu1, payload(300, 1)}, {kFpga, payload(300, 2)}, {kBoot, payload(300, 3)}});
+            if (kind == "unknown")
+                put32(image, 2 * 16, 0x8A);
+            else if (kind == "beyond")
+                put32(image, 1 * 16 + 4, 300 + 1000);
+            else if (kind == "negative")
+                put32(image, 0 * 16 + 4, uint32_t(-5));
+            path = write_file(*dir, "image.bin", image);
+        }
+        Events ev;
+        QVERIFY(harness->run(path, ev));
+        // Not one request: nothing erased.
+        QVERIFY2(wire(dev).empty(), qPrintable(sequence(tokens(wire(dev)))));
+        QCOMPARE(ev.messages(), QStringList{message});
+        QCOMPARE(ev.debug(), (QStringList{QString(), message + " transfer error: 0"}));
+        QCOMPARE(ev.progress(), QList<int>{1});
+    }
+
+    void short_read_is_not_sent()
+    {
+        // The file shrinks under the engine after the checks: the chunk
+        // must not go out with stale bytes.
+        fast_clock();
+        connect_harness();
+        const QString path = write_file(*dir, "image.bin", build_image({{kMcu1, payload(2500, 22)}}));
+        {
+            QMutexLocker lock(&g_sleep_mutex);
+            g_before_sleep = [path](int ms) {
+                if (ms == 200) // the pause between the seek and the first chunk
+                    QFile::resize(path, fw::kHeaderSize + 1000);
+            };
+        }
+        Events ev;
+        DebugCapture capture;
+        QVERIFY(harness->run(path, ev));
+        QCOMPARE(sequence(tokens(wire(dev))), QString("B0 F8 B1"));
+        QCOMPARE(ev.last_message(), QString("file read failed"));
+        QVERIFY(ev.debug().contains("file read failed"));
+        expect_no_success(ev);
+    }
+
+    // --- the Update page -----------------------------------------------------
+
+    void select_file()
+    {
+        w = new Wireless_Video_Link();
+        upgrade_ui::set_open_file_function(&fake_dialog);
+        g_dialog_answer = "/images/firmware.hex";
+        w->form()->Select_file_button->click();
+        QCOMPARE(w->form()->lineEdit_file->text(), QString("/images/firmware.hex"));
+        QCOMPARE(g_dialog_caption, QString("Open File"));
+        QVERIFY(g_dialog_dir.isEmpty());
+        QCOMPARE(g_dialog_filter, QString("Images (*.bin *.hex)"));
+        QCOMPARE(g_dialog_parent, static_cast<QWidget*>(w));
+        g_dialog_answer.clear(); // cancelled
+        w->form()->Select_file_button->click();
+        QVERIFY(w->form()->lineEdit_file->text().isEmpty());
+    }
+
+    void upgrade_button_without_file_or_device_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("empty path") << "empty";
+        QTest::newRow("folder") << "folder";
+        QTest::newRow("missing file") << "missing";
+        QTest::newRow("no device") << "nodevice";
+    }
+
+    void upgrade_button_without_file_or_device()
+    {
+        QFETCH(QString, kind);
+        w = new Wireless_Video_Link();
+        if (kind != "nodevice")
+            QCOMPARE(w->open_device(true), 0);
+        const QString image = write_file(*dir, "image.bin", build_image({{kMcu1, payload(100, 1)}}));
+        QString path = image;
+        if (kind == "empty")
+            path.clear();
+        else if (kind == "folder")
+            path = dir->path();
+        else if (kind == "missing")
+            path = dir->filePath("gone.bin");
+        Ui::Wireless_Video_Link* ui = w->form();
+        ui->lineEdit_file->setText(path);
+        ui->label_update_message->setText("untouched");
+        const bool polling = w->poll_timer()->isActive();
+        dev->clearLog();
+        DebugCapture capture;
+        ui->pushButton_upgrade->click();
+        QTest::qWait(100);
+        QVERIFY(!w->findChild<updateThread*>());
+        QCOMPARE(ui->label_update_message->text(), QString("untouched"));
+        QVERIFY(all_enabled(true));
+        QCOMPARE(w->poll_timer()->isActive(), polling);
+        QVERIFY(!capture.contains("mytimer stop"));
+        QVERIFY(tokens(wire(dev), true).isEmpty());
+    }
+
+    void upgrade_locks_window_and_pauses_poll()
+    {
+        // Real clock: the engine's pauses as they are.
+        make_window();
+        Ui::Wireless_Video_Link* ui = w->form();
+        const QByteArray data = payload(2500, 23);
+        ui->lineEdit_file->setText(write_file(*dir, "image.bin", build_image({{kMcu1, data}})));
+        ui->progressBar->setValue(42);
+        QCOMPARE(poll_connections(), 1);
+
+        DebugCapture capture;
+        ui->pushButton_upgrade->click();
+        auto* engine = w->findChild<updateThread*>();
+        QVERIFY(engine);
+        QCOMPARE(ui->label_update_message->text(), QString("updata starting"));
+        QVERIFY(all_enabled(false));
+        QVERIFY(!w->poll_timer()->isActive());
+        QCOMPARE(poll_connections(), 0);
+        QVERIFY(capture.contains("mytimer stop"));
+        QCOMPARE(ui->progressBar->value(), 42); // not cleared at the start
+
+        // From the engine's end, the controls stay locked for 5 s. The end
+        // is taken on the engine's thread, as it happens.
+        std::atomic<qint64> ended_ms{-1};
+        QElapsedTimer clock;
+        clock.start();
+        QObject::connect(
+            engine, &QThread::finished, engine, [&] { ended_ms = clock.elapsed(); }, Qt::DirectConnection);
+        qint64 unlocked_after = -1;
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            if (unlocked_after < 0 && ended_ms >= 0 && ui->pushButton_upgrade->isEnabled())
+                unlocked_after = clock.elapsed() - ended_ms;
+        });
+        sampler.start(20);
+        QVERIFY(wait_for([&] { return unlocked_after >= 0; }, 30000));
+        QVERIFY2(unlocked_after >= 4900 && unlocked_after < 6500, qPrintable(QString::number(unlocked_after)));
+        QVERIFY(all_enabled(true));
+        QVERIFY(w->poll_timer()->isActive());
+        QCOMPARE(w->poll_timer()->interval(), 1000);
+        QCOMPARE(poll_connections(), 1);
+
+        QCOMPARE(ui->label_update_message->text(), QString("Upgrade success"));
+        QCOMPARE(ui->progressBar->value(), 100);
+        const QString view = ui->textEdit_debug_message->toPlainText();
+        for (const char* line : {"MCU1 upgrade", "erase MCU1", "MCU1 update", "MCU1 upgrade success"})
+            QVERIFY2(view.contains(line), line);
+        QCOMPARE(up().flashed(Up::Mcu1), bytes(data));
+        QCOMPARE(recorded_sleeps(), (QList<int>{1000, 1000, 200, 1000, 300, 500}));
+        QCOMPARE(tokens(wire(dev), true).last(), QString("F5=02"));
+    }
+
+    void fpga_failure_warns_and_running_poll_is_left_alone()
+    {
+        fast_clock();
+        make_window();
+        Ui::Wireless_Video_Link* ui = w->form();
+        up().failProgramAtTransfer(Up::Fpga, 0);
+        ui->lineEdit_file->setText(write_file(*dir, "image.bin", build_image({{kFpga, payload(2500, 24)}})));
+        BoxWatcher boxes;
+        ui->pushButton_upgrade->click();
+        // A reconnection during the run would start the poll again.
+        w->poll_timer()->start();
+        QObject::connect(w->poll_timer(), &QTimer::timeout, w, &Wireless_Video_Link::poll_status,
+                         Qt::UniqueConnection);
+        QVERIFY(wait_for([&] { return ui->pushButton_upgrade->isEnabled(); }, 30000));
+        QCOMPARE(boxes.boxes.size(), 1);
+        const BoxWatcher::Box b = boxes.boxes.first();
+        QCOMPARE(b.icon, QMessageBox::Warning);
+        QCOMPARE(b.title, QString("warning"));
+        QCOMPARE(b.text, QString("Please don't power off and try again."));
+        QVERIFY(b.parentless);
+        QVERIFY(b.modal);
+        QCOMPARE(ui->label_update_message->text(), QString("program failed"));
+        QVERIFY(w->poll_timer()->isActive());
+        QCOMPARE(poll_connections(), 1);
+    }
+
+    void mcu2_restart_through_the_window()
+    {
+        // Real clock: the window closes the connection, the unit drops off
+        // the bus and comes back, the window reopens it and hands the new
+        // handle over within the engine's 4.6 s.
+        unit->setHi3798Version("V2.1.0");
+        up().setRestartTiming(std::chrono::milliseconds(100), std::chrono::milliseconds(1000));
+        make_window();
+        w->on_pushButton_GET_SN_clicked();
+        QCOMPARE(w->hi3798_version, QString("V2.1.0"));
+        Ui::Wireless_Video_Link* ui = w->form();
+        const QByteArray mcu2 = payload(1500, 25), hi = payload(1100, 26);
+        ui->lineEdit_file->setText(write_file(*dir, "image.bin", build_image({{kMcu2, mcu2}, {kHi3798, hi}})));
+        libusb_device_handle* first_handle = w->device_handle();
+
+        BoxWatcher boxes;
+        ui->pushButton_upgrade->click();
+        auto* engine = w->findChild<updateThread*>();
+        QVERIFY(engine);
+        Events ev;
+        QObject context;
+        watch(engine, &context, &ev);
+        // After the window's own slot: what it did with the connection.
+        QObject::connect(engine, &updateThread::mcu2_update, &context, [&](bool open) {
+            if (!open) {
+                ev.add(QString("closed:%1:%2:%3")
+                           .arg(w->device_handle() == nullptr)
+                           .arg(dev->interfaceClaimed())
+                           .arg(w->mcu2_restarting));
+            } else {
+                const auto devs = sim::VirtualBus::instance().devices();
+                const bool new_claimed = !devs.empty() && devs.back() != dev && devs.back()->interfaceClaimed();
+                ev.add(QString("opened:%1:%2:%3")
+                           .arg(w->device_handle() != nullptr)
+                           .arg(new_claimed)
+                           .arg(w->mcu2_restarting));
+            }
+        });
+        QVERIFY(wait_for([&] { return ui->pushButton_upgrade->isEnabled(); }, 60000));
+
+        const QStringList all = ev.all();
+        QVERIFY2(all.contains("closed:1:0:1"), qPrintable(all.join(" | ")));
+        QVERIFY2(all.contains("opened:1:1:0"), qPrintable(all.join(" | ")));
+        QVERIFY(all.indexOf("M:mcu2 open success") > all.indexOf("opened:1:1:0"));
+        QVERIFY(!dev->plugged());
+        QVERIFY(w->device_handle());
+        QVERIFY(w->device_handle() != first_handle);
+        QCOMPARE(up().flashed(Up::Mcu2), bytes(mcu2));
+        QCOMPARE(up().flashed(Up::Hi3798), bytes(hi));
+        QVERIFY(all.contains("asked for the HI3798"));
+        QCOMPARE(ui->label_update_message->text(), QString("Upgrade success"));
+        QCOMPARE(ui->progressBar->value(), 100);
+        QCOMPARE(boxes.boxes.size(), 1);
+        QCOMPARE(boxes.boxes.first().icon, QMessageBox::Information);
+        QCOMPARE(boxes.boxes.first().title, QString("prompt"));
+        QCOMPARE(boxes.boxes.first().text, QString("Please restart device."));
+        QVERIFY(boxes.boxes.first().parentless);
+        QCOMPARE(up().finishedFlags(), std::vector<uint8_t>{0});
+        QCOMPARE(sim::VirtualBus::instance().liveHandles(), 1);
+    }
+
+    void hi3798_readiness_from_identity()
+    {
+        w = new Wireless_Video_Link();
+        QList<bool> answers;
+        QObject::connect(w, &Wireless_Video_Link::deal_upthread_hi3798_require_done,
+                         [&](bool ready) { answers << ready; });
+        w->hi3798_version.clear();
+        w->deal_essert_hi3798_ver();
+        w->hi3798_version = "V1";
+        w->deal_essert_hi3798_ver();
+        QCOMPARE(answers, (QList<bool>{false, true}));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    init_resources();
+    UpgradeTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_upgrade.moc"
