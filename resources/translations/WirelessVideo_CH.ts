@@ -767,6 +767,22 @@
 <context>
     <name>updateThread</name>
     <message>
+        <source>image file too short!</source>
+        <translation>固件文件太短！</translation>
+    </message>
+    <message>
+        <source>invalid image: record %1 has unknown type 0x%2</source>
+        <translation>固件文件无效：第 %1 条记录的类型 0x%2 未知</translation>
+    </message>
+    <message>
+        <source>invalid image: record %1 has invalid length %2</source>
+        <translation>固件文件无效：第 %1 条记录的长度 %2 无效</translation>
+    </message>
+    <message>
+        <source>invalid image: record %1 lies outside the file</source>
+        <translation>固件文件无效：第 %1 条记录超出文件范围</translation>
+    </message>
+    <message>
         <source> error</source>
         <translation> 错误</translation>
     </message>
