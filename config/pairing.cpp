@@ -26,8 +26,8 @@ void Wireless_Video_Link::set_BindMode(bool on)
 
 void Wireless_Video_Link::on_physical_Button_bind()
 {
-    // The poll keeps running during the first second and may see the unit's
-    // button again; one pairing at a time.
+    // Another trigger (the switch, the unit's button) may come during the
+    // first second's wait or while the dialog is open: one pairing at a time.
     if (bind_starting || binding_dialog)
         return;
     bind_starting = true;
