@@ -10,6 +10,7 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QDebug>
+#include <QPen>
 #include <QShortcut>
 #include <QTextToSpeech>
 #include <QtCharts/QChartView>
@@ -127,6 +128,7 @@ void Wireless_Video_Link::build_navigation()
 void Wireless_Video_Link::build_scan_chart()
 {
     scan_series = new QSplineSeries();
+    scan_series->setPen(QPen(QColor(0x4f, 0x3c, 0x89), 2));
     scan_chart = new QChart();
     axis_x = new QValueAxis();
     axis_y = new QValueAxis();
@@ -183,10 +185,23 @@ void Wireless_Video_Link::translateUI()
         restore(ui->comboBox_freq, channels);
     if (rates_reshaped)
         restore(ui->comboBox_downlink, rates);
+
+    // The chart's axes are not part of the form.
+    if (axis_x)
+        axis_x->setTitleText(tr("Frequency (MHz)"));
+    if (axis_y)
+        axis_y->setTitleText(tr("RSSI (dBm)"));
 }
 
 void Wireless_Video_Link::on_test_show_clicked()
 {
+    // The test page has no navigation button: none may look current. An
+    // exclusive group refuses to uncheck its checked button, so lift the
+    // exclusivity for the moment.
+    group_navigation->setExclusive(false);
+    for (QAbstractButton* button : group_navigation->buttons())
+        button->setChecked(false);
+    group_navigation->setExclusive(true);
     ui->stackedWidget->setCurrentWidget(ui->page_test);
 }
 

@@ -70,13 +70,15 @@ void Wireless_Video_Link::quick_handshake(uint8_t request, const unsigned char* 
     if (pause_poll)
         timer.stop();
     QByteArray payload(reinterpret_cast<const char*>(data), length);
-    usb_vendor_transfer(dev_handle, usb::kDirOut, usb::kRecipientInterface, request, 0, 0,
-                        reinterpret_cast<unsigned char*>(payload.data()), length,
-                        usb::kSettingTimeoutMs);
+    const int sent = usb_vendor_transfer(dev_handle, usb::kDirOut, usb::kRecipientInterface, request, 0,
+                                         0, reinterpret_cast<unsigned char*>(payload.data()), length,
+                                         usb::kSettingTimeoutMs);
     delay_msec(kQuickWaitMs);
     unsigned char status = 0;
     const int rc = read_command_status(dev_handle, &status);
-    if (rc < 0 || status != cmdstatus::Done)
+    // A setting that never reached the unit has not been carried out, even
+    // when the status byte still says "done" for the setting before it.
+    if (sent < 0 || rc < 1 || status != cmdstatus::Done)
         qDebug().noquote() << failure_text;
     if (settle_ms > 0)
         delay_msec(settle_ms);

@@ -2,6 +2,7 @@
 #include "wireless_video_link.h"
 
 #include "request_codes.h"
+#include "status_records.h"
 #include "usb_transport.h"
 
 #include <QMutex>
@@ -10,49 +11,28 @@
 namespace {
 // Held around the scan request, always before the transport's own mutex.
 QMutex scan_mutex;
-constexpr int kScanRecordSize = 16;
-constexpr int kMaxMagnitude = 100;
-
-struct Grid
-{
-    int channels;
-    int first_mhz;
-    int step_mhz;
-};
-
-bool scan_grid(int band_code, Grid* grid)
-{
-    switch (band_code) {
-    case 24: *grid = {16, 2407, 5}; return true;
-    case 25: *grid = {16, 2512, 5}; return true;
-    case 58: *grid = {7, 5745, 10}; return true;
-    default: return false;
-    }
-}
 } // namespace
 
 void Wireless_Video_Link::scan_freq()
 {
-    unsigned char buf[kScanRecordSize] = {};
+    unsigned char buf[rec::kScanRecordSize] = {};
     if (!dev_handle)
         return;
     int rc;
     {
         QMutexLocker lock(&scan_mutex);
         rc = usb_vendor_transfer(dev_handle, usb::kDirIn, usb::kRecipientInterface, req::Scan, 0, 0, buf,
-                            kScanRecordSize, usb::kSettingTimeoutMs);
+                                 rec::kScanRecordSize, usb::kSettingTimeoutMs);
     }
-    Grid grid;
-    if (!scan_grid(band_code, &grid))
-        return;
     // A failed read leaves the buffer zero, which would draw the whole band
     // at 0 dBm, its strongest level; the last measured curve stays instead.
+    // A short answer likewise moves only the channels it measured.
     if (rc < 0)
         return;
-    for (int i = 0; i < grid.channels; ++i) {
-        if (buf[i] > kMaxMagnitude)
-            buf[i] = kMaxMagnitude;
-        const ChartPoint p{grid.first_mhz + i * grid.step_mhz, -int(buf[i])};
+    rec::ScanPoint points[rec::kScanRecordSize];
+    const int count = rec::scan_levels(band_code, buf, size_t(rc), points);
+    for (int i = 0; i < count; ++i) {
+        const ChartPoint p{points[i].mhz, points[i].dbm};
         chart_points_table[size_t(i)] = p;
         // The series is set up for the band before the first scan; a scan
         // that finds fewer points (band changed under it) appends instead

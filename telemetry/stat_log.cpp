@@ -19,6 +19,11 @@ namespace statlog {
 namespace {
 const char kDatabaseFile[] = "log.db";
 const char kDriver[] = "QSQLITE";
+// How long a statement waits for another program that holds the file
+// locked. The poll writes from the user-interface thread once a second;
+// the driver's own default (5 s) would freeze the window for as long as
+// the other program keeps its transaction.
+const char kConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=100";
 
 // The table rows go to, chosen when recording is switched on.
 QString log_table_name;
@@ -130,6 +135,7 @@ int open_log(const QString& serial)
     } else {
         db = QSqlDatabase::addDatabase(QLatin1String(kDriver));
         db.setDatabaseName(QLatin1String(kDatabaseFile));
+        db.setConnectOptions(QLatin1String(kConnectOptions));
     }
     have_handle = true;
 
@@ -159,7 +165,20 @@ int insert_row(const LogRecord& r, const QString& time)
     QSqlQuery query(db);
     if (!query.prepare(statement)) {
         qDebug() << query.lastError();
-        return -1;
+        // The table could not be made when recording was switched on (the
+        // file was locked, say); make it now, or no row would ever go in.
+        if (!query.lastError().databaseText().contains(QLatin1String("no such table"), Qt::CaseInsensitive))
+            return -1;
+        QSqlQuery create(db);
+        if (!create.prepare(create_statement(log_table_name)) || !create.exec()) {
+            qDebug() << create.lastError();
+            return -1;
+        }
+        qDebug() << "table created!";
+        if (!query.prepare(statement)) {
+            qDebug() << query.lastError();
+            return -1;
+        }
     }
     query.bindValue(QStringLiteral(":time"), time);
     query.bindValue(QStringLiteral(":freq"), r.freq);

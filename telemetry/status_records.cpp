@@ -161,6 +161,29 @@ ProStatus decode_pro_status(const unsigned char* r)
     return p;
 }
 
+bool scan_grid(int band_code, ScanGrid* grid)
+{
+    switch (band_code) {
+    case 24: *grid = {16, 2407, 5}; return true;
+    case 25: *grid = {16, 2512, 5}; return true;
+    case 58: *grid = {7, 5745, 10}; return true;
+    default: return false;
+    }
+}
+
+int scan_levels(int band_code, const unsigned char* bytes, size_t size, ScanPoint* out)
+{
+    ScanGrid grid;
+    if (!bytes || !scan_grid(band_code, &grid))
+        return 0;
+    const int count = int(std::min(size, size_t(grid.channels)));
+    for (int i = 0; i < count; ++i) {
+        const int n = std::min(int(bytes[i]), kMaxScanMagnitude);
+        out[i] = {grid.first_mhz + i * grid.step_mhz, -n};
+    }
+    return count;
+}
+
 int rssi_bar_value(unsigned n)
 {
     if (n > 100)

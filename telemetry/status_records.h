@@ -146,6 +146,32 @@ struct ProStatus
 constexpr size_t kProStatusSize = 60;
 ProStatus decode_pro_status(const unsigned char* rec);
 
+// Band scan record, request 0xF9, 16 bytes: byte i is the level on channel
+// i as a magnitude (n means -n dBm).
+constexpr size_t kScanRecordSize = 16;
+constexpr int kMaxScanMagnitude = 100; // anything above shows as -100 dBm
+
+struct ScanGrid
+{
+    int channels = 0;
+    int first_mhz = 0;
+    int step_mhz = 0;
+};
+// The channel grid the scan draws on; false for a band it leaves alone
+// (1.4 GHz and unknown codes).
+bool scan_grid(int band_code, ScanGrid* grid);
+
+struct ScanPoint
+{
+    int mhz = 0;
+    int dbm = 0;
+};
+// The measured points of the first `size` bytes of a scan record on the
+// band's grid, written to `out` (room for kScanRecordSize points). Returns
+// how many: the band's channel count, fewer when the record is shorter, 0
+// for a band the scan does not draw. Reads no byte at or past `size`.
+int scan_levels(int band_code, const unsigned char* bytes, size_t size, ScanPoint* out);
+
 // RSSI bar value for a magnitude byte (n means -n dBm).
 int rssi_bar_value(unsigned n);
 

@@ -4,7 +4,9 @@
 #include "status_records.h"
 
 #include <QTest>
+#include <algorithm>
 #include <array>
+#include <vector>
 
 using ByteList = QList<int>;
 Q_DECLARE_METATYPE(ByteList)
@@ -413,6 +415,48 @@ private slots:
         QCOMPARE(int(link::region_power_byte(2, 33, true)), 0x5F);
         QCOMPARE(int(link::region_power_byte(1, 28, false)), 0x3C);
         QCOMPARE(int(link::region_power_byte(0, 30, false)), 30);
+    }
+
+    // The band scan record on the band's channel grid. The answer is read
+    // only as far as the unit sent it: a short answer moves fewer points
+    // instead of drawing unmeasured channels at 0 dBm.
+    void scan_levels_data()
+    {
+        QTest::addColumn<int>("band");
+        QTest::addColumn<ByteList>("answer");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("firstMhz");
+        QTest::addColumn<int>("stepMhz");
+
+        const ByteList full{0, 40, 100, 255, 101, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+        QTest::newRow("2.4 GHz") << 24 << full << 16 << 2407 << 5;
+        QTest::newRow("2.5 GHz") << 25 << full << 16 << 2512 << 5;
+        QTest::newRow("5.8 GHz uses 7 bytes") << 58 << full << 7 << 5745 << 10;
+        QTest::newRow("1.4 GHz not drawn") << 14 << full << 0 << 0 << 0;
+        QTest::newRow("unknown band") << 0 << full << 0 << 0 << 0;
+        QTest::newRow("short answer") << 24 << ByteList{30, 31, 32} << 3 << 2407 << 5;
+        QTest::newRow("short answer 5.8 GHz") << 58 << ByteList{30, 31, 32, 33, 34, 35} << 6 << 5745 << 10;
+        QTest::newRow("empty answer") << 24 << ByteList{} << 0 << 0 << 0;
+    }
+
+    void scan_levels()
+    {
+        QFETCH(int, band);
+        QFETCH(ByteList, answer);
+        QFETCH(int, count);
+        QFETCH(int, firstMhz);
+        QFETCH(int, stepMhz);
+
+        // Exactly the answer's bytes on the heap, so that a sanitizer build
+        // catches a read past them.
+        std::vector<unsigned char> bytes(answer.begin(), answer.end());
+        rec::ScanPoint points[rec::kScanRecordSize];
+        const int n = rec::scan_levels(band, bytes.data(), bytes.size(), points);
+        QCOMPARE(n, count);
+        for (int i = 0; i < n; ++i) {
+            QCOMPARE(points[i].mhz, firstMhz + i * stepMhz);
+            QCOMPARE(points[i].dbm, -std::min(answer[i], 100));
+        }
     }
 };
 

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <libusb.h>
 
+using namespace upgrade_timing;
+
 namespace {
 
 constexpr uint8_t kBulkOutEndpoint = 0x02;
@@ -26,7 +28,6 @@ constexpr uint32_t kFinalChunkTimeout = 3000;
 
 // Limits of the wait loops.
 constexpr int kMaxAttempts = 3;          // tries of one transfer
-constexpr int kRetryPauseMs = 200;
 constexpr int kCmdEraseRounds = 80;      // command-status erase wait
 constexpr int kCmdEraseProgressRounds = 45;
 constexpr int kEraseBitCounterLimit = 60; // counts two per round
@@ -337,9 +338,9 @@ int updateThread::prepare_target()
         // The window closes the connection, and after the controller has
         // come back opens it again and hands the new handle over.
         emit mcu2_update(false);
-        sleep_ms(4000);
+        sleep_ms(kMcu2ResetWaitMs);
         emit mcu2_update(true);
-        sleep_ms(600);
+        sleep_ms(kMcu2ReopenWaitMs);
         if (current_dev_handle()) {
             show_debug_then_message(tr("mcu2 open success"));
             return 0;
@@ -351,7 +352,7 @@ int updateThread::prepare_target()
     if (target_index == fw::kHi3798) {
         hi3798_ready.storeRelease(0);
         emit inqure_hi3798_version();
-        sleep_ms(300);
+        sleep_ms(kHi3798VersionWaitMs);
         if (hi3798_ready.loadAcquire())
             return 1;
         show_failure(tr("hi3798 was not prepared"));
@@ -364,6 +365,13 @@ int updateThread::prepare_target()
 int updateThread::step1_erase()
 {
     upgrade_ok = false;
+    // What an earlier record's waits read is no answer about this erase:
+    // left in place, a "done" from the MCU1 would let the FPGA's erase wait
+    // pass (and a second record of one target its own) without asking the
+    // unit, and the data would go to a flash that may not be erased.
+    cmd_status = 0;
+    if (erase_done_bit >= 0 && erase_done_bit <= 31)
+        upgrade_status &= ~(1u << erase_done_bit);
     show_message_then_debug(target_name + QLatin1Char(' ') + tr("upgrade"));
     emit refresh_horizen_value(3);
 
@@ -389,14 +397,14 @@ int updateThread::step2_wait_erase()
         return 0;
     qDebug() << "step2 mark";
     emit refresh_horizen_value(5);
-    sleep_ms(1000);
+    sleep_ms(kEraseStartWaitMs);
     poll_counter = 0;
 
     bool done = false;
     if (target_index == fw::kMcu1 || target_index == fw::kFpga) {
         done = cmd_status == kCmdDone;
         for (int round = 1; !done; ++round) {
-            sleep_ms(1000);
+            sleep_ms(kEraseRoundMs);
             if (!current_dev_handle())
                 return -1;
             qDebug() << "step2.1 mark";
@@ -417,7 +425,7 @@ int updateThread::step2_wait_erase()
     } else {
         done = bit_set(erase_done_bit);
         while (!done) {
-            sleep_ms(1000);
+            sleep_ms(kEraseRoundMs);
             if (!current_dev_handle())
                 return -1;
             qDebug() << "step2.1 mark";
@@ -475,7 +483,7 @@ int updateThread::step3_program()
     if (target_index == fw::kMcu1 || target_index == fw::kFpga) {
         poll_counter = 0;
         while (cmd_status != kCmdDone) {
-            sleep_ms(300);
+            sleep_ms(kProgramStatusRoundMs);
             const int rc = send_upgrade_request(tr("programe status inquire"), usb::kDirIn, kRecipient,
                                                 req::CommandStatus, 0, 0, &cmd_status, 1, kShortTimeout);
             if (rc < 0)
@@ -495,11 +503,11 @@ int updateThread::step3_program()
         emit refresh_debug_text(tr("file read failed"));
         return -1;
     }
-    sleep_ms(200);
+    sleep_ms(kTransferStartPauseMs);
 
     for (chunk_counter = 0; chunk_counter < count; ++chunk_counter) {
         if (processor) {
-            const int rc = wait_fifo(50, true, nullptr);
+            const int rc = wait_fifo(kFifoPauseMs, true, nullptr);
             if (rc < 0)
                 return rc;
         }
@@ -529,7 +537,7 @@ int updateThread::step3_program()
     }
 
     if (processor) {
-        const int rc = wait_fifo(50, false, nullptr);
+        const int rc = wait_fifo(kFifoPauseMs, false, nullptr);
         if (rc < 0)
             return rc;
     }
@@ -555,17 +563,17 @@ int updateThread::step3_program()
     }
     show_message_then_debug(tr("Done"));
     emit refresh_horizen_value(99);
-    sleep_ms(1000);
+    sleep_ms(kAfterDataPauseMs);
 
     const int rc = check_data();
     if (rc < 0)
         return rc;
 
-    sleep_ms(300);
+    sleep_ms(kSuccessPauseMs);
     upgrade_ok = true;
     show_message_then_debug(target_name + QLatin1Char(' ') + tr("upgrade success"));
     qDebug() << "write all data done!";
-    sleep_ms(500);
+    sleep_ms(kAfterSuccessPauseMs);
     if (target_index == fw::kMcu2)
         emit mcu2_restart();
     return 0;
@@ -585,7 +593,7 @@ int updateThread::prepare_processor()
                                  0, length, 4, kShortTimeout)
             < 0)
             return -1;
-        sleep_ms(50);
+        sleep_ms(kPreparationPauseMs);
         int inquiries = 0;
         bool timed_out = false;
         while (preparation_status != kReady) {
@@ -600,7 +608,7 @@ int updateThread::prepare_processor()
                 timed_out = true;
                 break;
             }
-            sleep_ms(50);
+            sleep_ms(kPreparationPauseMs);
         }
         if (!timed_out)
             break;
@@ -670,7 +678,7 @@ int updateThread::check_data()
             return -1;
         poll_counter = 0;
         while (cmd_status != kCmdDone) {
-            sleep_ms(1000);
+            sleep_ms(kFpgaCheckRoundMs);
             const int rc = send_upgrade_request(tr("update check"), usb::kDirIn, kRecipient,
                                                 req::CommandStatus, 0, 0, &cmd_status, 1,
                                                 kUpdateCheckTimeout);
@@ -692,9 +700,9 @@ int updateThread::check_data()
                    : 0;
     case fw::kHi3798: {
         data_check_byte = kHi3798Check;
-        sleep_ms(200);
+        sleep_ms(kHi3798CheckPauseMs);
         int inquiries = 0;
-        const int fifo = wait_fifo(100, false, &inquiries);
+        const int fifo = wait_fifo(kCheckFifoPauseMs, false, &inquiries);
         if (fifo < 0)
             return fifo;
         if (send_upgrade_request(label, usb::kDirOut, kRecipient, check_request, 0, 0, &data_check_byte, 1,
@@ -702,7 +710,7 @@ int updateThread::check_data()
             < 0)
             return -1;
         emit refresh_debug_text(tr("wait for hi3798 unzip"));
-        sleep_ms(1000);
+        sleep_ms(kHi3798UnzipWaitMs);
         return wait_hi3798_result(inquiries);
     }
     default:
@@ -724,7 +732,7 @@ int updateThread::wait_hi3798_result(int counter)
                 return 0;
             break;
         }
-        sleep_ms(50);
+        sleep_ms(kHi3798ResultPauseMs);
         if (counter > kHi3798ResultLimit)
             break;
         ++counter;

@@ -16,6 +16,29 @@
 
 struct libusb_device_handle;
 
+// The engine's pauses (ms). They are part of the protocol with the unit,
+// which counts on them, and stay as they are.
+namespace upgrade_timing {
+constexpr int kRetryPauseMs = 200;          // after a failed transfer, before the next try
+constexpr int kMcu2ResetWaitMs = 4000;      // MCU2 restart: closed, before reopening
+constexpr int kMcu2ReopenWaitMs = 600;      // MCU2 restart: after the reopen request
+constexpr int kHi3798VersionWaitMs = 300;   // for the window's answer about the HI3798
+constexpr int kEraseStartWaitMs = 1000;     // after the erase request
+constexpr int kEraseRoundMs = 1000;         // before each erase status inquiry
+constexpr int kProgramStatusRoundMs = 300;  // before each program status inquiry
+constexpr int kPreparationPauseMs = 50;     // HI3516/HI3798 preparation: after the request and between inquiries
+constexpr int kTransferStartPauseMs = 200;  // between the seek and the first chunk
+constexpr int kFifoPauseMs = 50;            // between FIFO inquiries before a chunk
+constexpr int kAfterDataPauseMs = 1000;     // after the final transfer was checked
+constexpr int kFpgaCheckRoundMs = 1000;     // before each FPGA update check inquiry
+constexpr int kHi3798CheckPauseMs = 200;    // before the HI3798 data check
+constexpr int kCheckFifoPauseMs = 100;      // between FIFO inquiries before the HI3798 data check
+constexpr int kHi3798UnzipWaitMs = 1000;    // after the HI3798 data check
+constexpr int kHi3798ResultPauseMs = 50;    // between HI3798 result inquiries
+constexpr int kSuccessPauseMs = 300;        // before a target is marked upgraded
+constexpr int kAfterSuccessPauseMs = 500;   // after a target was upgraded
+} // namespace upgrade_timing
+
 class updateThread : public QThread
 {
     Q_OBJECT

@@ -938,6 +938,13 @@ QMap<QString, Art> catalogue()
     }
     c.insert("Black/deviceinfo.png", icon24(glyphCard, kPurple));
 
+    // The application icon of the desktop entry: the window icon's emblem,
+    // square, at 256 px (and 512 px as its "@2x" copy). Installed beside
+    // the program, not compiled in.
+    c.insert("quorlan.png", {QSize(256, 256), [](QPainter& p) {
+                 paintEmblem(p, QRectF(10, 10, 236, 236), {QColor(0x5f, 0x4a, 0xa3), kPurpleDark, kWhite}, false);
+             }});
+
     // Information rows.
     c.insert("Black/dev_type.png", tile36(glyphGroundUnit));
     c.insert("Black/firmware_version.png", tile36(glyphFirmware));

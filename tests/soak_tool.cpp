@@ -1,0 +1,533 @@
+// A long, scripted run of the real tool (start page, bus watcher thread,
+// main window) against a simulated ground unit: the unit is pulled out and
+// put back, requests fail, settings are changed and the units are paired
+// now and then, all from one seeded random sequence so that a run can be
+// repeated. It prints its figures at the end.
+//   quorlan-soak [--duration SECONDS] [--seed N] [--verbose]
+// Exits 0 when the run held; 1 when the memory grew by 5 MB or more after
+// the first minute or the tool did not end connected and polling; 3 on a
+// hang (the user-interface thread stopped for too long). A crash ends it
+// with the signal.
+#include "mainpage.h"
+#include "sim_bus.h"
+#include "sim_link.h"
+#include "testsupport.h"
+#include "ui_wireless_video_link.h"
+#include "wireless_video_link.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Memory may grow this much after the first minute before the run fails.
+constexpr long kGrowthLimitKb = 5 * 1024;
+// The user-interface thread may be busy this long without a hang: the
+// longest legitimate block is a few 2 s transfer timeouts in a row.
+constexpr int kHangLimitMs = 30000;
+// Time allowed at the end to connect again and poll.
+constexpr int kFinalConnectMs = 20000;
+
+long rss_kb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+// The tool's debug output: counted and kept for the end of a failed run
+// only, so that it neither floods the terminal nor grows without bound.
+std::mutex g_log_mutex;
+std::deque<QString> g_last_lines;
+std::atomic<long> g_debug_lines{0};
+bool g_verbose = false;
+
+void message_handler(QtMsgType, const QMessageLogContext&, const QString& msg)
+{
+    ++g_debug_lines;
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    if (g_verbose)
+        std::fprintf(stderr, "%s\n", qPrintable(msg));
+    g_last_lines.push_back(msg);
+    if (g_last_lines.size() > 200)
+        g_last_lines.pop_front();
+}
+
+// Beats on the user-interface thread; a watcher thread ends the process
+// when the beats stop, printing where the run was.
+std::atomic<int64_t> g_last_beat_ms{0};
+std::atomic<int64_t> g_longest_gap_ms{0};
+std::atomic<bool> g_stop_watchdog{false};
+std::atomic<const char*> g_phase{"start"};
+
+int64_t now_ms()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void watchdog()
+{
+    while (!g_stop_watchdog) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const int64_t gap = now_ms() - g_last_beat_ms;
+        if (gap > kHangLimitMs) {
+            std::fprintf(stderr, "HANG: user-interface thread silent for %lld ms (phase %s)\n",
+                         static_cast<long long>(gap), g_phase.load());
+            std::lock_guard<std::mutex> lock(g_log_mutex);
+            for (const QString& l : g_last_lines)
+                std::fprintf(stderr, "  | %s\n", qPrintable(l));
+            std::fflush(stderr);
+            std::_Exit(3);
+        }
+    }
+}
+
+// Answers every modal message box the tool shows (a failed pairing, a
+// restore confirmation), as a user who reads it and goes on would.
+class BoxAnswerer : public QObject
+{
+public:
+    BoxAnswerer()
+    {
+        connect(&timer, &QTimer::timeout, this, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            ++answered;
+            for (auto b : {QMessageBox::Yes, QMessageBox::Ok})
+                if (QAbstractButton* button = box->button(b)) {
+                    button->click();
+                    return;
+                }
+            box->done(QMessageBox::Cancel);
+        });
+        timer.start(250);
+    }
+    int answered = 0;
+
+private:
+    QTimer timer;
+};
+
+struct Figures
+{
+    long ticks = 0;            // poll timer ticks
+    int connects = 0;          // connections the window reported
+    int unplugs = 0;           // pulled out by the soak (plain or during a request)
+    int settings_started = 0;  // settings the user started
+    int settings_received = 0; // setting requests the unit received
+    int pairings = 0;          // pairings started (switch or unit button)
+    int failures = 0;          // request failures injected
+    int setting_faults = 0;    // rejected / ignored / odd command status answers
+    int stalls = 0;            // times the poll stood still with the unit attached
+    int64_t longest_stall_ms = 0;
+    long rss_start = 0, rss_1min = -1, rss_end = 0, rss_max = 0;
+};
+
+class Soak : public QObject
+{
+public:
+    Soak(int seconds, uint32_t seed)
+        : duration_ms(int64_t(seconds) * 1000)
+        , rng(seed)
+    {
+        unit = testsupport::make_ground_unit();
+        unit->link().setNoiseSeed(seed | 1u);
+        page = std::make_unique<MainPage>();
+        page->show();
+        w = page->main_window();
+        ui = w->form();
+        connect(w, &Wireless_Video_Link::dev_connect_status, this, [this](bool up) {
+            if (up)
+                ++fig.connects;
+        });
+        connect(w->poll_timer(), &QTimer::timeout, this, [this] {
+            ++fig.ticks;
+            last_tick_ms = clock.elapsed();
+        });
+        connect(&beat, &QTimer::timeout, this, [] { g_last_beat_ms = now_ms(); });
+        beat.start(100);
+        connect(&housekeeping, &QTimer::timeout, this, [this] { keep_house(); });
+        housekeeping.start(1000);
+        connect(&actions, &QTimer::timeout, this, [this] { act(); });
+        actions.setSingleShot(true);
+        fig.rss_start = rss_kb();
+    }
+
+    ~Soak() override
+    {
+        Wireless_Video_Link* window = page ? page->main_window() : nullptr;
+        page.reset();
+        delete window; // the start page never deletes it
+    }
+
+    int run()
+    {
+        clock.start();
+        g_phase = "first connection";
+        plug();
+        if (!wait_until([this] { return connected(); }, kFinalConnectMs)) {
+            std::printf("the tool did not connect to the unit at the start\n");
+            return 1;
+        }
+        g_phase = "random";
+        schedule_next();
+        wait_until([this] { return clock.elapsed() >= duration_ms; }, INT32_MAX);
+        actions.stop();
+        return finish();
+    }
+
+private:
+    bool connected() const
+    {
+        return w->device_handle() && ui->label_connect->text() == QLatin1String("Connected");
+    }
+    bool polling() const { return w->poll_timer()->isActive(); }
+    bool user_can_act() const { return !busy && !QApplication::activeModalWidget() && connected(); }
+
+    static bool wait_until(const std::function<bool()>& cond, int64_t timeout_ms)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!cond()) {
+            if (t.elapsed() > timeout_ms)
+                return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(5);
+        }
+        return true;
+    }
+
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
+
+    void plug()
+    {
+        if (!dev || !dev->plugged())
+            dev = testsupport::plug(unit);
+    }
+
+    void unplug_for_a_while()
+    {
+        if (!dev || !dev->plugged())
+            return;
+        ++fig.unplugs;
+        if (pick(3) == 0) {
+            // Pulled out in the middle of whatever request comes next.
+            dev->failNext(sim::SimDevice::kAnyControl, sim::kFaultUnplug);
+            ++fig.failures;
+        } else {
+            sim::VirtualBus::instance().unplug(dev);
+        }
+        schedule_replug();
+    }
+
+    void schedule_replug()
+    {
+        if (replug_pending)
+            return;
+        replug_pending = true;
+        QTimer::singleShot(300 + pick(3700), this, [this] {
+            replug_pending = false;
+            if (!finishing)
+                plug();
+        });
+    }
+
+    void inject_failure()
+    {
+        if (!dev || !dev->plugged())
+            return;
+        static const int kRequests[] = {sim::SimDevice::kAnyControl, 0xE6, 0xE7, 0xA1, 0xF9, 0xE1, 0xE3,
+                                        0xF8, 0xC0, 0xCA, 0xEA, 0xEB, 0xCD, 0xCF};
+        static const int kCodes[] = {-1, -4, -7, -9, sim::kFaultShort};
+        const int request = kRequests[pick(int(std::size(kRequests)))];
+        const int code = kCodes[pick(int(std::size(kCodes)))];
+        const int times = 1 + pick(3);
+        dev->failNext(request, code, times);
+        fig.failures += times;
+    }
+
+    void inject_setting_fault()
+    {
+        switch (pick(3)) {
+        case 0: unit->link().rejectNextSettings(1); break;
+        case 1: unit->link().ignoreNextSettings(1); break;
+        default: unit->link().answerNextSettingsWith(0x02, 1); break;
+        }
+        ++fig.setting_faults;
+    }
+
+    static void choose(QComboBox* box, int index, const std::function<void(int)>& slot)
+    {
+        if (box->count() == 0)
+            return;
+        box->setCurrentIndex(index % box->count());
+        slot(box->currentIndex());
+    }
+
+    // One setting, as the user's click or choice calls it.
+    void change_setting()
+    {
+        ++fig.settings_started;
+        const int k = pick(17);
+        const int any = pick(64);
+        switch (k) {
+        case 0: choose(ui->comboBox_freq, any, [this](int i) { w->on_comboBox_freq_activated(i); }); break;
+        case 1: w->on_pushButton_manual_clicked(); break;
+        case 2: w->on_pushButton_auto_clicked(); break;
+        case 3: choose(ui->comboBox_downlink, any, [this](int i) { w->on_comboBox_downlink_activated(i); }); break;
+        case 4: choose(ui->comboBox_region, any, [this](int i) { w->on_comboBox_region_activated(i); }); break;
+        case 5: w->on_radioButton_antenna_0_clicked(); break;
+        case 6: w->on_radioButton_antenna_1_clicked(); break;
+        case 7: w->on_radioButton_enable_antenna_clicked(); break;
+        case 8: w->on_radioButton_ARQ_enable_clicked(); break;
+        case 9: w->on_radioButton_ARQ_disable_clicked(); break;
+        case 10: choose(ui->comboBox_RadioRate, any, [this](int i) { w->on_comboBox_RadioRate_activated(i); }); break;
+        case 11: pick(2) ? w->on_radioButton_ppm_clicked() : w->on_radioButton_sbus_clicked(); break;
+        case 12: pick(2) ? w->on_radioButton_usb_clicked() : w->on_radioButton_uart_clicked(); break;
+        case 13: pick(2) ? w->on_radioButton_RO_clicked() : w->on_radioButton_RT_clicked(); break;
+        case 14: w->on_set_encrypt_key(pick(2) ? QStringLiteral("0123456789abcdef")
+                                               : QStringLiteral("0123456789abcdef0123456789ABCDEF"));
+                 break;
+        case 15: w->on_set_encrypt_enable(pick(2)); break;
+        default: w->on_pushButton_restore_clicked(); break;
+        }
+    }
+
+    void start_pairing()
+    {
+        ++fig.pairings;
+        if (pick(2))
+            w->set_BindMode(true);
+        else
+            unit->link().pressPairButton();
+    }
+
+    void schedule_next() { actions.start(500 + pick(3000)); }
+
+    void act()
+    {
+        if (finishing)
+            return;
+        const int roll = pick(100);
+        if (roll < 12) {
+            unplug_for_a_while();
+        } else if (roll < 40) {
+            inject_failure();
+        } else if (roll < 48) {
+            inject_setting_fault();
+        } else if (user_can_act()) {
+            busy = true;
+            g_phase = "user action";
+            if (roll < 95)
+                change_setting();
+            else
+                start_pairing();
+            g_phase = "random";
+            busy = false;
+        }
+        schedule_next();
+    }
+
+    void keep_house()
+    {
+        const int64_t t = clock.elapsed();
+        const long rss = rss_kb();
+        fig.rss_max = std::max(fig.rss_max, rss);
+        if (fig.rss_1min < 0 && t >= 60000)
+            fig.rss_1min = rss;
+        // The simulated unit's own logs would grow with the run and count
+        // as the tool's memory: take what is needed and drop them.
+        fig.settings_received += int(unit->link().settingLog().size());
+        unit->link().clearSettingLog();
+        if (dev)
+            dev->clearLog();
+        // A unit pulled out by a fault on a later request is put back too.
+        if (!finishing && dev && !dev->plugged())
+            schedule_replug();
+        // A poll that stands still while the unit is attached and nothing
+        // holds it (a modal dialog, a setting's wait).
+        const bool idle = connected() && !QApplication::activeModalWidget() && !busy;
+        const int64_t still = t - last_tick_ms;
+        if (idle && !polling() && still > 5000) {
+            if (!in_stall) {
+                ++fig.stalls;
+                in_stall = true;
+            }
+            fig.longest_stall_ms = std::max(fig.longest_stall_ms, still);
+        } else if (polling()) {
+            in_stall = false;
+        }
+    }
+
+    // No more faults; one last unplug and plug-in, as the user would after
+    // any trouble; then the tool must connect, poll and take a setting.
+    int finish()
+    {
+        finishing = true;
+        g_phase = "finish";
+        const bool connected_before = connected();
+        const bool polling_before = connected_before && polling();
+        wait_until([] { return !QApplication::activeModalWidget(); }, 30000);
+        if (dev) {
+            dev->clearFaults();
+            unit->link().clearSettingFaults();
+            if (dev->plugged())
+                sim::VirtualBus::instance().unplug(dev);
+        }
+        wait_until([this] { return !w->device_handle(); }, 5000);
+        QThread::msleep(300);
+        plug();
+        const bool reconnected = wait_until([this] { return connected() && polling(); }, kFinalConnectMs);
+        const long ticks_then = fig.ticks;
+        const bool polls = reconnected && wait_until([&] { return fig.ticks >= ticks_then + 3; }, 6000);
+        // A setting goes through: the unit ends on the new baud rate.
+        bool setting_ok = false;
+        if (polls) {
+            const int target = unit->link().baudIndex() == 3 ? 1 : 3;
+            ui->comboBox_RadioRate->setCurrentIndex(target);
+            w->on_comboBox_RadioRate_activated(target);
+            setting_ok = unit->link().baudIndex() == target && polling();
+        }
+        keep_house();
+        fig.rss_end = rss_kb();
+
+        const long base = fig.rss_1min >= 0 ? fig.rss_1min : fig.rss_start;
+        const long growth = fig.rss_end - base;
+        const int64_t secs = clock.elapsed() / 1000;
+        std::printf("soak: %lld s, seed %u\n", static_cast<long long>(secs), seed_used);
+        std::printf("  poll ticks            %ld\n", fig.ticks);
+        std::printf("  connections           %d (reconnects %d)\n", fig.connects, std::max(0, fig.connects - 1));
+        std::printf("  unplugs               %d\n", fig.unplugs);
+        std::printf("  settings started      %d (requests received by the unit %d)\n", fig.settings_started,
+                    fig.settings_received);
+        std::printf("  pairings started      %d\n", fig.pairings);
+        std::printf("  request failures      %d injected\n", fig.failures);
+        std::printf("  setting answers       %d rejected/ignored/unknown\n", fig.setting_faults);
+        std::printf("  message boxes         %d answered\n", boxes.answered);
+        std::printf("  debug lines           %ld\n", g_debug_lines.load());
+        std::printf("  poll stalls           %d with the unit attached (longest %lld ms)\n", fig.stalls,
+                    static_cast<long long>(fig.longest_stall_ms));
+        std::printf("  longest UI block      %lld ms\n", static_cast<long long>(g_longest_gap_ms.load()));
+        std::printf("  RSS                   start %ld kB, 1 min %ld kB, end %ld kB, max %ld kB\n",
+                    fig.rss_start, fig.rss_1min, fig.rss_end, fig.rss_max);
+        std::printf("  growth after 1 min    %ld kB (limit %ld kB)\n", growth, kGrowthLimitKb);
+        std::printf("  before the last plug  %s, %s\n", connected_before ? "connected" : "not connected",
+                    polling_before ? "polling" : "not polling");
+        std::printf("  final state           %s, %s, setting %s\n", reconnected ? "connected" : "NOT CONNECTED",
+                    polls ? "polling" : "NOT POLLING", setting_ok ? "accepted" : "NOT ACCEPTED");
+
+        const bool ok = growth < kGrowthLimitKb && reconnected && polls && setting_ok;
+        std::printf("%s\n", ok ? "soak held" : "soak FAILED");
+        if (!ok) {
+            std::lock_guard<std::mutex> lock(g_log_mutex);
+            for (const QString& l : g_last_lines)
+                std::printf("  | %s\n", qPrintable(l));
+        }
+        std::fflush(stdout);
+        return ok ? 0 : 1;
+    }
+
+public:
+    uint32_t seed_used = 0;
+
+private:
+    int64_t duration_ms;
+    std::mt19937 rng;
+    std::shared_ptr<sim::SimUnit> unit;
+    std::shared_ptr<sim::SimDevice> dev;
+    std::unique_ptr<MainPage> page;
+    Wireless_Video_Link* w = nullptr;
+    Ui::Wireless_Video_Link* ui = nullptr;
+    QElapsedTimer clock;
+    QTimer beat, housekeeping, actions;
+    BoxAnswerer boxes;
+    Figures fig;
+    int64_t last_tick_ms = 0;
+    bool busy = false;
+    bool finishing = false;
+    bool in_stall = false;
+    bool replug_pending = false;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
+
+    int seconds = 600;
+    uint32_t seed = 1;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a == "--duration" && i + 1 < argc)
+            seconds = atoi(argv[++i]);
+        else if (a == "--seed" && i + 1 < argc)
+            seed = uint32_t(strtoul(argv[++i], nullptr, 10));
+        else if (a == "--verbose")
+            g_verbose = true;
+        else {
+            std::fprintf(stderr, "usage: %s [--duration SECONDS] [--seed N] [--verbose]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (seconds < 1)
+        seconds = 1;
+
+    qInstallMessageHandler(message_handler);
+    QApplication app(argc, argv);
+    testsupport::init_resources();
+
+    g_last_beat_ms = now_ms();
+    std::thread dog(watchdog);
+    // The longest silence of the user-interface thread, for the figures.
+    std::thread gauge([] {
+        while (!g_stop_watchdog) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const int64_t gap = now_ms() - g_last_beat_ms;
+            if (gap > g_longest_gap_ms)
+                g_longest_gap_ms = gap;
+        }
+    });
+
+    int rc;
+    {
+        Soak soak(seconds, seed);
+        soak.seed_used = seed;
+        rc = soak.run();
+    }
+    g_stop_watchdog = true;
+    dog.join();
+    gauge.join();
+    testsupport::reset_bus();
+    return rc;
+}

@@ -1,0 +1,375 @@
+// The "Simulated unit" control window drives the tool: its presets, USB
+// button, identity choices, distance, pairing button and faults change what
+// the running tool (start page, watcher thread, main window) shows.
+#include "testsupport.h"
+
+#include "mainpage.h"
+#include "sim_control_window.h"
+#include "ui_wireless_video_link.h"
+#include "wireless_video_link.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSlider>
+#include <QTest>
+#include <memory>
+
+using namespace testsupport;
+using Up = sim::SimUpgrade;
+
+namespace {
+constexpr int kSwapTimeoutMs = 8000;
+
+// "-58dBm" -> 58
+int rssi_magnitude(const QString& text)
+{
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^-(\\d+)dBm$")).match(text);
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+// "12.5%" -> 12.5; -1 when there is no rate
+double loss_percent(const QString& text)
+{
+    if (!text.endsWith(QLatin1Char('%')))
+        return -1;
+    bool ok = false;
+    const double v = text.chopped(1).toDouble(&ok);
+    return ok ? v : -1;
+}
+
+// One vendor request straight to the unit, as the upgrade engine sends it.
+int out_request(sim::SimUnit& unit, uint8_t request, std::vector<uint8_t> data = {})
+{
+    return unit.control(sim::kVendorOut, request, 0, 0, data.empty() ? nullptr : data.data(),
+                        uint16_t(data.size()));
+}
+
+uint32_t status_word(sim::SimUnit& unit)
+{
+    uint8_t w[4] = {};
+    unit.control(sim::kVendorIn, Up::kReqStatusWord, 0, 0, w, 4);
+    return uint32_t(w[0]) | uint32_t(w[1]) << 8 | uint32_t(w[2]) << 16 | uint32_t(w[3]) << 24;
+}
+} // namespace
+
+class SimControlTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<MainPage> page;
+    std::unique_ptr<SimControlWindow> control;
+    Wireless_Video_Link* w = nullptr;
+    Ui::Wireless_Video_Link* ui = nullptr;
+
+    // A control of the control window, by its object name.
+    template <class T>
+    T* c(const char* name) const
+    {
+        T* widget = control->findChild<T*>(QLatin1String(name));
+        if (!widget)
+            qFatal("no %s in the control window", name);
+        return widget;
+    }
+
+    // Picks the entry carrying `data` as the user would.
+    static void choose(QComboBox* box, int data)
+    {
+        const int index = box->findData(data);
+        QVERIFY(index >= 0);
+        box->setCurrentIndex(index);
+        emit box->activated(index);
+    }
+
+    bool connected() const { return w->device_handle() && ui->label_connect->text() == "Connected"; }
+
+    QPushButton* preset_button(SimControlWindow::Preset preset) const
+    {
+        for (QPushButton* b : control->findChildren<QPushButton*>())
+            if (b->text() == SimControlWindow::presetName(preset))
+                return b;
+        return nullptr;
+    }
+
+    // Start page, main window and control window; the healthy 2.4 GHz
+    // ground unit plugged in through the window and connected.
+    void start_connected()
+    {
+        page = std::make_unique<MainPage>();
+        page->show();
+        w = page->main_window();
+        ui = w->form();
+        control = std::make_unique<SimControlWindow>();
+        control->show();
+        QPushButton* healthy = preset_button(SimControlWindow::HealthyGround24);
+        QVERIFY(healthy);
+        healthy->click();
+        QTRY_VERIFY_WITH_TIMEOUT(connected(), kSwapTimeoutMs);
+        QCOMPARE(ui->label_info_dev->text(), QString("Ground"));
+    }
+
+    // Waits until the tool has let go of the unit and taken it again.
+    bool wait_reconnected(const std::function<bool()>& also)
+    {
+        return wait_for([&] { return connected() && also(); }, kSwapTimeoutMs);
+    }
+
+    void poll(int times)
+    {
+        for (int i = 0; i < times; ++i)
+            w->poll_status();
+    }
+
+    void change_setting()
+    {
+        w->on_comboBox_region_activated(0);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        init_resources();
+    }
+
+    void init()
+    {
+        reset_bus();
+    }
+
+    void cleanup()
+    {
+        control.reset();
+        Wireless_Video_Link* window = page ? page->main_window() : nullptr;
+        page.reset();
+        delete window;
+        w = nullptr;
+        ui = nullptr;
+        reset_bus();
+        QTRY_COMPARE(sim::VirtualBus::instance().liveHandles(), 0);
+    }
+
+    void presets_reach_the_tool_data()
+    {
+        QTest::addColumn<SimControlWindow::Preset>("preset");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<bool>("ground_pages");
+        QTest::addColumn<int>("band");
+        QTest::addColumn<QString>("first_channel");
+        QTest::addColumn<QString>("firmware");
+        QTest::addColumn<bool>("extended");
+        QTest::addColumn<QString>("serial");
+
+        QTest::newRow("2.4 GHz ground unit, healthy link")
+            << SimControlWindow::HealthyGround24 << "Ground" << true << 24 << "Channel 1 (2412MHz)"
+            << "1.2.3" << true << "QL24G0000001";
+        QTest::newRow("air unit attached") << SimControlWindow::AirUnit << "Air" << false << 24
+                                           << "Channel 1 (2412MHz)" << "1.2.3" << true << "QL24A0000001";
+        QTest::newRow("5.8 GHz") << SimControlWindow::Ground58 << "Ground" << true << 58
+                                 << "Chanel 1 (5745MHz)" << "1.2.3" << true << "QL58G0000001";
+        QTest::newRow("old firmware") << SimControlWindow::OldFirmware << "Ground" << true << 24
+                                      << "Channel 1 (2412MHz)" << "1.0.2" << false << "QL24G0000001";
+    }
+
+    void presets_reach_the_tool()
+    {
+        QFETCH(SimControlWindow::Preset, preset);
+        QFETCH(QString, type);
+        QFETCH(bool, ground_pages);
+        QFETCH(int, band);
+        QFETCH(QString, first_channel);
+        QFETCH(QString, firmware);
+        QFETCH(bool, extended);
+        QFETCH(QString, serial);
+
+        start_connected();
+        preset_button(preset)->click();
+        QVERIFY(wait_reconnected([&] { return w->band_code == band && ui->label_info_dev->text() == type
+                                              && ui->label_info_firm->text() == firmware; }));
+        QVERIFY(control->isPlugged());
+        QCOMPARE(ui->pushButton_status->isHidden(), !ground_pages);
+        QCOMPARE(ui->pushButton_frequency->isHidden(), !ground_pages);
+        QCOMPARE(w->unit_type, ground_pages ? 2 : 1);
+        QCOMPARE(ui->comboBox_freq->itemText(0), first_channel);
+        // Extended firmware offers the ground unit's mode choice; basic hides it.
+        QCOMPARE(ui->radioButton_RT->isHidden(), !extended);
+        w->on_pushButton_GET_SN_clicked(); // the poll reads it every fourth tick
+        QCOMPARE(w->serial_number, serial);
+        QCOMPARE(c<QLabel>("label_plug_state")->text(),
+                 QString("Plugged in (%1)").arg(ground_pages ? "ground unit" : "air unit"));
+    }
+
+    void editing_the_identity_swaps_the_unit()
+    {
+        start_connected();
+        QVERIFY(ui->pushButton_antenna_1->isHidden()); // variant 1 has no antenna choice
+        choose(c<QComboBox>("comboBox_variant"), 5);
+        c<QCheckBox>("checkBox_hi3798")->setChecked(true);
+        QCOMPARE(c<QLabel>("label_plug_state")->text(), QString("Swapping the unit..."));
+        QTRY_VERIFY_WITH_TIMEOUT(!connected(), kSwapTimeoutMs);
+        QVERIFY(wait_reconnected([&] { return w->feature_mask == 4; }));
+        QVERIFY(!ui->pushButton_antenna_1->isHidden());
+        QCOMPARE(ui->label_info_firm->text(), QString("5.2.3"));
+        w->on_pushButton_GET_SN_clicked();
+        QVERIFY2(ui->label_sn->text().endsWith("-V1.0.5"), qPrintable(ui->label_sn->text()));
+    }
+
+    void weak_link_lowers_rssi_and_raises_loss()
+    {
+        start_connected();
+        poll(4);
+        const int near_rssi = rssi_magnitude(ui->label_test_g_rssi->text());
+        QVERIFY2(near_rssi > 0, qPrintable(ui->label_test_g_rssi->text()));
+        QCOMPARE(loss_percent(ui->label_lostp->text()), 0.0);
+        QCOMPARE(ui->label_a_Distance->text(), QString("300m"));
+
+        preset_button(SimControlWindow::WeakLink)->click();
+        QVERIFY(connected()); // the same unit: no swap
+        poll(12);
+        const int far_rssi = rssi_magnitude(ui->label_test_g_rssi->text());
+        QVERIFY2(far_rssi > near_rssi + 20, qPrintable(ui->label_test_g_rssi->text()));
+        const double loss = loss_percent(ui->label_lostp->text());
+        QVERIFY2(loss > 1.0 && loss < 50.0, qPrintable(ui->label_lostp->text()));
+        QCOMPARE(ui->label_a_Distance->text(), QString("17000m"));
+        QCOMPARE(ui->label_bind_status->text(), QString("Binded"));
+
+        // Back to the healthy link from the same window.
+        preset_button(SimControlWindow::HealthyGround24)->click();
+        poll(12);
+        QCOMPARE(rssi_magnitude(ui->label_test_g_rssi->text()), near_rssi);
+        QCOMPARE(loss_percent(ui->label_lostp->text()), 0.0);
+    }
+
+    void distance_slider_moves_the_peer()
+    {
+        start_connected();
+        c<QSlider>("horizontalSlider_distance")->setValue(SimControlWindow::sliderForDistance(2000));
+        const double metres = control->unit()->link().airDistance();
+        QVERIFY(qAbs(metres - 2000) < 20);
+        QCOMPARE(c<QLabel>("label_distance")->text(), QString("%1 km").arg(metres / 1000, 0, 'f', 2));
+        poll(1);
+        QCOMPARE(ui->label_a_Distance->text(), QString("%1m").arg(qRound(metres)));
+
+        // The peer switched off: no reading any more.
+        c<QCheckBox>("checkBox_peer_present")->setChecked(false);
+        poll(1);
+        QCOMPARE(ui->label_test_g_rssi->text(), QString("-255dBm"));
+        QVERIFY(c<QLabel>("label_link")->text().startsWith("Link down"));
+    }
+
+    void unplug_button_disconnects_the_tool()
+    {
+        start_connected();
+        QCOMPARE(c<QPushButton>("pushButton_plug")->text(), QString("Unplug"));
+        c<QPushButton>("pushButton_plug")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(ui->label_connect->text(), QString("DisConnected"), kSwapTimeoutMs);
+        QVERIFY(!w->device_handle());
+        QCOMPARE(c<QLabel>("label_plug_state")->text(), QString("Unplugged"));
+        QCOMPARE(c<QPushButton>("pushButton_plug")->text(), QString("Plug in"));
+
+        c<QPushButton>("pushButton_plug")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(connected(), kSwapTimeoutMs);
+    }
+
+    void setting_faults_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::newRow("unit rejects settings") << "pushButton_preset_rejects" << "failed" << "failed";
+        QTest::newRow("reject next setting") << "pushButton_reject_next" << "failed" << "done";
+        QTest::newRow("ignore next setting") << "pushButton_ignore_next" << "timeout" << "done";
+    }
+
+    void setting_faults()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+
+        start_connected();
+        this->control->findChild<QPushButton*>(control)->click();
+        QVERIFY(connected());
+        DebugCapture capture;
+        change_setting();
+        QVERIFY2(capture.contains("Set Set power " + first), qPrintable(capture.lines().join('\n')));
+        capture.clear();
+        change_setting();
+        QVERIFY2(capture.contains("Set Set power " + second), qPrintable(capture.lines().join('\n')));
+        QVERIFY(c<QLabel>("label_last_setting")->text().startsWith("Last setting: request 0xC2"));
+
+        c<QPushButton>("pushButton_accept")->click();
+        QVERIFY(!c<QCheckBox>("checkBox_reject_all")->isChecked());
+        capture.clear();
+        change_setting();
+        QVERIFY2(capture.contains("Set Set power done"), qPrintable(capture.lines().join('\n')));
+    }
+
+    void pairing_button_pairs_the_units()
+    {
+        start_connected();
+        DebugCapture capture;
+        c<QPushButton>("pushButton_pair")->click();
+        // The poll sees the button, the tool opens its pairing dialog and
+        // follows the unit until the peer has joined.
+        QTRY_VERIFY_WITH_TIMEOUT(capture.contains("bind done"), 15000);
+        QCOMPARE(control->unit()->link().bindByte(), uint8_t(1));
+        poll(1);
+        QCOMPARE(ui->label_bind_status->text(), QString("Binded"));
+    }
+
+    void upgrade_fault_data()
+    {
+        QTest::addColumn<SimControlWindow::UpgradeFault>("step");
+        QTest::addColumn<bool>("erased");
+        QTest::addColumn<bool>("program_failed");
+        QTest::addColumn<bool>("check_passes");
+        QTest::newRow("nowhere") << SimControlWindow::Nowhere << true << false << true;
+        QTest::newRow("erase") << SimControlWindow::EraseNeverDone << false << false << true;
+        QTest::newRow("programming") << SimControlWindow::ProgramFails << true << true << true;
+        QTest::newRow("data check") << SimControlWindow::CheckRefused << true << false << false;
+    }
+
+    // The unit's side of an MCU1 upgrade, as the engine drives it, after the
+    // step was chosen in the window; then the window is set back.
+    void upgrade_fault()
+    {
+        QFETCH(SimControlWindow::UpgradeFault, step);
+        QFETCH(bool, erased);
+        QFETCH(bool, program_failed);
+        QFETCH(bool, check_passes);
+
+        control = std::make_unique<SimControlWindow>();
+        choose(c<QComboBox>("comboBox_upgrade_step"), int(step));
+        QCOMPARE(c<QComboBox>("comboBox_upgrade_target")->isEnabled(), step != SimControlWindow::Nowhere);
+        if (step != SimControlWindow::Nowhere) {
+            choose(c<QComboBox>("comboBox_upgrade_target"), int(Up::Mcu1));
+        }
+
+        for (int round = 0; round < 2; ++round) {
+            sim::SimUnit& unit = *control->unit();
+            QCOMPARE(out_request(unit, Up::kReqEraseMcu1), 0);
+            for (int i = 0; i < 5; ++i)
+                status_word(unit);
+            const bool erase_done = status_word(unit) & (1u << Up::eraseDoneBit(Up::Mcu1));
+            QCOMPARE(erase_done, round == 0 ? erased : true);
+            QCOMPARE(out_request(unit, Up::kReqProgramMcu1), 0);
+            std::vector<uint8_t> chunk(64, 0x5A);
+            QCOMPARE(unit.bulk(sim::kBulkOutEndpoint, chunk.data(), int(chunk.size())), 64);
+            const bool failed = status_word(unit) & (1u << Up::programFailedBit(Up::Mcu1));
+            QCOMPARE(failed, round == 0 && program_failed);
+            const int check = out_request(unit, Up::kReqDataCheck, {0x10});
+            QCOMPARE(check == 1, round == 0 ? check_passes : true);
+
+            // Set back: the next round runs through.
+            choose(c<QComboBox>("comboBox_upgrade_step"), int(SimControlWindow::Nowhere));
+            QCOMPARE(c<QLabel>("label_upgrade")->text(), QString("Upgrades run through."));
+        }
+    }
+};
+
+QTEST_MAIN(SimControlTest)
+#include "tst_sim_control.moc"
