@@ -9,10 +9,6 @@ namespace bench {
 UpgradeFloor upgrade_floor(const fw::ImageHeader& header)
 {
     UpgradeFloor f;
-    // The engine keeps the last command status across records: once an MCU1
-    // or FPGA erase wait has read "done", the later waits of that kind pass
-    // without an inquiry.
-    bool cmd_done = false;
     bool any = false;
     for (const fw::ImageRecord& r : header) {
         if (!r.used())
@@ -33,17 +29,14 @@ UpgradeFloor upgrade_floor(const fw::ImageHeader& header)
             f.pause_ms += kHi3798VersionWaitMs;
         }
 
-        // Step 1 and step 2: erase and its wait (one inquiry round at best,
-        // none when the command status already reads "done").
+        // Step 1 and step 2: the erase clears what earlier records read, so
+        // its wait makes one inquiry round at the least. After an MCU1 or
+        // FPGA erase wait the command status reads "done".
+        bool cmd_done = false;
         if (t->erase_request != fw::kNoRequest) {
-            f.controls += 1;
-            f.pause_ms += kEraseStartWaitMs;
-            if (!(cmd_target && cmd_done)) {
-                f.pause_ms += kEraseRoundMs;
-                f.controls += 1;
-            }
-            if (cmd_target)
-                cmd_done = true;
+            f.controls += 2;
+            f.pause_ms += kEraseStartWaitMs + kEraseRoundMs;
+            cmd_done = cmd_target;
         }
 
         // Step 3: program request (processors: request, pause, one

@@ -149,6 +149,9 @@ void Wireless_Video_Link::setsof_info(unsigned char* data)
     default:
         break;
     }
+    // The scan moves the series' points by index; points left from the
+    // old band would stay on the chart, outside its range.
+    set_freq_chart_from_version();
 }
 
 void Wireless_Video_Link::set_ui_feature_from_mcu1(int variant)

@@ -68,7 +68,8 @@ public:
     // tool's watcher (one scan per 100 ms) to see it go.
     static constexpr int kReplugDelayMs = 600;
 
-    // Controls `unit` (a new unit when null). The unit is not plugged in.
+    // Controls `unit` (a new unit when null), which it sets up as the
+    // "2.4 GHz ground unit, healthy link" without plugging it in.
     explicit SimControlWindow(std::shared_ptr<sim::SimUnit> unit = nullptr, QWidget* parent = nullptr);
     ~SimControlWindow() override;
 

@@ -119,15 +119,20 @@ int32_t Wireless_Video_Link::open_device(bool open)
             setdev_info(info.data(), 1);
         }
 
+        // A failed read leaves zeros, which are a model (2.4 GHz), a
+        // variant and a version of their own: taken, they would switch the
+        // band and show "0.0.0". The poll reads the record again.
         std::array<unsigned char, 4> soft{};
-        usb_vendor_transfer(dev_handle, usb::kDirIn, usb::kRecipientInterface, kReqSoftwareInfo, 0, 0,
-                            soft.data(), soft.size(), usb::kReadTimeoutMs);
-        setsof_info(soft.data());
-        set_ui_feature_from_mcu1(soft[1] & 0x0F);
-        ui->label_info_firm->setText(QStringLiteral("%1.%2.%3")
-                                         .arg(soft[1] & 0x0F)
-                                         .arg(soft[0] >> 4)
-                                         .arg(soft[0] & 0x0F));
+        if (usb_vendor_transfer(dev_handle, usb::kDirIn, usb::kRecipientInterface, kReqSoftwareInfo, 0, 0,
+                                soft.data(), soft.size(), usb::kReadTimeoutMs)
+            >= 0) {
+            setsof_info(soft.data());
+            set_ui_feature_from_mcu1(soft[1] & 0x0F);
+            ui->label_info_firm->setText(QStringLiteral("%1.%2.%3")
+                                             .arg(soft[1] & 0x0F)
+                                             .arg(soft[0] >> 4)
+                                             .arg(soft[0] & 0x0F));
+        }
 
         timer.setInterval(kPollIntervalMs);
         if (!timer.isActive())

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
+#include <signal.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -8,7 +8,6 @@
 
 #include "device_file.h"
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>

@@ -20,12 +20,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 #include <cerrno>
 #include <cstdio>
 #include <libusb.h>
@@ -307,6 +305,26 @@ private slots:
         QCOMPARE(dev->clearHaltCount(0x02), 1);
     }
 
+    // A slow unit and a short answer, as libusb reports them.
+    void latency_and_short_answer()
+    {
+        dev = g_bus->plug(unit);
+        Session s;
+        QVERIFY(s.open());
+        unsigned char b[40] = {};
+        dev->setLatency(std::chrono::milliseconds(60));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(libusb_control_transfer(s.handle, 0xC1, req::Identity, 0, 0, b, 40, 300), 40);
+        QVERIFY2(clock.elapsed() >= 60, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(b[0], uint8_t('Q'));
+        dev->setLatency(std::chrono::milliseconds(0));
+        dev->failNext(req::Identity, Fault::Short);
+        QCOMPARE(libusb_control_transfer(s.handle, 0xC1, req::Identity, 0, 0, b, 40, 300), 39);
+        dev->failNext(req::Identity, Fault::BusError);
+        QCOMPARE(libusb_control_transfer(s.handle, 0xC1, req::Identity, 0, 0, b, 40, 300), int(LIBUSB_ERROR_IO));
+    }
+
     // --- the tool -----------------------------------------------------------
 
     void plug_in_connects_and_reads_identity()
@@ -458,6 +476,7 @@ private slots:
         connect_unit();
         stop_poll();
         dev->failNext(request, Fault::NoAnswer);
+        const int reaps = dev->reapCount();
         QElapsedTimer clock;
         clock.start();
         int rc;
@@ -471,15 +490,19 @@ private slots:
         }
         const qint64 ms = clock.elapsed();
         QCOMPARE(rc, int(LIBUSB_ERROR_TIMEOUT));
-        QVERIFY2(ms >= timeout_ms && ms < timeout_ms + 250, qPrintable(QString::number(ms)));
+        QVERIFY2(ms >= timeout_ms && ms < timeout_ms + 400, qPrintable(QString::number(ms)));
         // libusb gave the URB up at its timeout: the kernel saw a discard.
         const auto urbs = dev->urbs();
         QCOMPARE(int(urbs.size()), 1); // no status read after a failed setting
         QVERIFY(urbs[0].discarded);
         QCOMPARE(urbs[0].status, -ENOENT);
+        // (The handler sees the submission a little late on a busy machine.)
         const int64_t onWire = elapsed_us(urbs[0]) / 1000;
-        QVERIFY2(onWire >= timeout_ms - 5 && onWire < timeout_ms + 100, qPrintable(QString::number(onWire)));
+        QVERIFY2(onWire >= timeout_ms / 2 && onWire < timeout_ms + 400, qPrintable(QString::number(onWire)));
         QCOMPARE(last_result(dev, "DISCARDURB"), 0L);
+        // libusb waited on the file, which always polls ready: the held-back
+        // reaps kept that from spinning.
+        QVERIFY2(dev->reapCount() - reaps < 3 * timeout_ms, qPrintable(QString::number(dev->reapCount() - reaps)));
         // The unit never saw it; the next request is answered.
         QCOMPARE(int(unit->link().tddRatio()), 0);
         unsigned char buf[64] = {};
