@@ -10,6 +10,9 @@
 #include "wireless_video_link.h"
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -300,6 +303,33 @@ private slots:
         QCOMPARE(label->text(), QString("Please connect device"));
         QCOMPARE(ui->pushButton_infomation->text(), QString("About"));
         QCOMPARE(retranslated.count(), 2);
+    }
+
+    void encryption_form_offered_while_connected()
+    {
+        make_page();
+        QVERIFY(ui->widget_encry->isHidden());
+        auto dev = plug();
+        QTRY_VERIFY(connected());
+        ui->pushButton_configure->click();
+        QVERIFY(ui->widget_encry->isVisible());
+        auto* aes128 = ui->widget_encry->findChild<QRadioButton*>("radioButton_AES128");
+        auto* key = ui->widget_encry->findChild<QLineEdit*>("lineEdit_encry");
+        auto* set = ui->widget_encry->findChild<QPushButton*>("pushButton_encry");
+        aes128->click();
+        key->setText("0123456789abcdef");
+        dev->clearLog();
+        set->click();
+        std::vector<uint8_t> sent;
+        for (const auto& t : dev->log())
+            if (t.bRequest == 0xED)
+                sent = t.data;
+        QCOMPARE(int(sent.size()), 36);
+        QCOMPARE(int(sent[0]), 0);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(sent.data() + 4), 16), QByteArray("0123456789abcdef"));
+        sim::VirtualBus::instance().unplug(dev);
+        QTRY_COMPARE(ui->label_connect->text(), QString("DisConnected"));
+        QVERIFY(ui->widget_encry->isHidden());
     }
 
     void watcher_runs_on_its_own_thread()

@@ -89,6 +89,9 @@ int32_t Wireless_Video_Link::open_device(bool open)
         }
         qDebug() << "Claimed Interface 0";
         emit dev_connect_status(true);
+        // Link encryption is set through the unit: its form is offered
+        // while one is connected.
+        ui->widget_encry->show();
 
         if (upThread && upThread->isRunning()) {
             qDebug() << "upThread running! ";
@@ -196,6 +199,7 @@ int32_t Wireless_Video_Link::open_device(bool open)
         timer.stop();
     if (ui) {
         ui->label_connect->setText(tr("DisConnected"));
+        ui->widget_encry->hide();
     }
     disconnect(&timer, &QTimer::timeout, this, &Wireless_Video_Link::poll_status);
     disconnect(&timer, &QTimer::timeout, this, &Wireless_Video_Link::on_timer_trigger);
