@@ -36,6 +36,7 @@ MainPage::MainPage(QWidget* parent)
     connect(hotplug, &HotplugThread::dev_unconnected, w, &Wireless_Video_Link::deal_dev_disconnected);
     connect(timer, &QTimer::timeout, hotplug, &HotplugThread::detect_usb_device);
     connect(this, &MainPage::trans_ui, w, &Wireless_Video_Link::translateUI);
+    connect(w, &Wireless_Video_Link::device_access_denied, this, &MainPage::show_access_hint);
 
     worker->start();
     timer->start();
@@ -48,6 +49,11 @@ MainPage::~MainPage()
     timer->stop();
     worker->quit();
     worker->wait();
+    // The watcher's thread has ended, so nothing runs on it any more; the
+    // main window stays (its owner decides).
+    delete hotplug;
+    delete timer;
+    delete translator; // also takes it out of the application
 }
 
 void MainPage::goto_mainUI(bool ok)
@@ -63,11 +69,23 @@ void MainPage::goto_mainUI(bool ok)
         disconnect(w, &Wireless_Video_Link::dev_connect_status, this, &MainPage::goto_mainUI);
 }
 
+void MainPage::show_access_hint()
+{
+    access_hint = true;
+    ui->label_mention->setText(
+        tr("The unit is connected, but this user may not use it. Install the udev rule "
+           "(packaging/60-quorlan.rules) or the Quorlan package, then unplug the unit and plug it in again."));
+    ui->label_mention->setWordWrap(true);
+}
+
 void MainPage::apply_texts()
 {
     setWindowTitle(tr("Wireless Video Link"));
     ui->label_Logo->setText(QString());
-    ui->label_mention->setText(tr("Please connect device"));
+    if (access_hint)
+        show_access_hint();
+    else
+        ui->label_mention->setText(tr("Please connect device"));
 }
 
 void MainPage::on_toolButton_chinese_clicked()

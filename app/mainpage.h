@@ -35,6 +35,7 @@ public slots:
     void goto_mainUI(bool ok);
     void on_toolButton_chinese_clicked();
     void on_toolButton_english_clicked();
+    void show_access_hint();
 
 private:
     void apply_texts();
@@ -46,4 +47,5 @@ private:
     QTimer* timer = nullptr;
     QTranslator* translator = nullptr;
     bool switched = false;
+    bool access_hint = false;
 };

@@ -103,6 +103,8 @@ signals:
     void set_encry_model(int);
     void deal_upthread_hi3798_require_done(bool);
     void dev_connect_status(bool);
+    // The unit is on the bus but this user may not open it.
+    void device_access_denied();
     void send_state(RSSI_Set);
 
 public slots:

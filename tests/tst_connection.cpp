@@ -225,6 +225,24 @@ private slots:
         QTRY_VERIFY(connected());
     }
 
+    void access_denied_names_the_fix()
+    {
+        make_page();
+        auto* label = page->findChild<QLabel*>("label_mention");
+        auto dev = sim::VirtualBus::instance().plug(make_ground_unit());
+        dev->setOpenFailure(LIBUSB_ERROR_ACCESS);
+        QTRY_VERIFY(label->text().contains("udev rule"));
+        QVERIFY(page->isVisible());
+        QVERIFY(!w->device_handle());
+        QCOMPARE(sim::VirtualBus::instance().liveHandles(), 0);
+        // Access granted, unit plugged in again: the tool connects.
+        sim::VirtualBus::instance().unplug(dev);
+        QTest::qWait(300);
+        plug();
+        QTRY_VERIFY(connected());
+        QVERIFY(w->isVisible());
+    }
+
     void identity_failure_goes_on_without_serial()
     {
         make_page();

@@ -21,6 +21,25 @@ constexpr uint8_t kReqSoftwareInfo = 0xE1;
 constexpr int kLibusbLogLevel = 3;
 constexpr int kPollIntervalMs = 1000;
 
+// Whether the first matching unit on the bus refuses to be opened for lack
+// of permission.
+bool open_refused_for_access(libusb_device** list, ssize_t count)
+{
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device_descriptor desc;
+        if (libusb_get_device_descriptor(list[i], &desc) < 0)
+            continue;
+        if (desc.idVendor != usb::kVendorId || desc.idProduct != usb::kProductId)
+            continue;
+        libusb_device_handle* probe = nullptr;
+        const int rc = libusb_open(list[i], &probe);
+        if (rc == 0)
+            libusb_close(probe);
+        return rc == LIBUSB_ERROR_ACCESS;
+    }
+    return false;
+}
+
 uint32_t le32(const unsigned char* p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -59,6 +78,10 @@ int32_t Wireless_Video_Link::open_device(bool open)
         dev_handle = libusb_open_device_with_vid_pid(ctx, usb::kVendorId, usb::kProductId);
         if (!dev_handle) {
             qDebug() << "Cannot open device";
+            // A unit that is there but may not be opened by this user waits
+            // for nothing: say so, with the fix.
+            if (list && open_refused_for_access(list, count))
+                emit device_access_denied();
             if (list)
                 libusb_free_device_list(list, 1);
             libusb_exit(ctx);

@@ -4,6 +4,10 @@
 <context>
     <name>MainPage</name>
     <message>
+        <source>The unit is connected, but this user may not use it. Install the udev rule (packaging/60-quorlan.rules) or the Quorlan package, then unplug the unit and plug it in again.</source>
+        <translation>设备已插入，但当前用户无权使用。请安装 udev 规则（packaging/60-quorlan.rules）或 Quorlan 软件包，然后拔出设备再重新插入。</translation>
+    </message>
+    <message>
         <source>Device connected</source>
         <translation>设备已连接</translation>
     </message>
