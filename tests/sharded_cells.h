@@ -110,8 +110,14 @@ inline ShardedRun run_sharded(const QString& test_class, const QString& function
                     verdict[m.captured(1)] = QString();
             } else if ((m = fail.match(line)).hasMatch()) {
                 QString why = m.captured(2);
-                if (i + 1 < lines.size() && lines[i + 1].trimmed().startsWith(QLatin1String("Loc:")))
-                    why += QLatin1Char(' ') + lines[i + 1].trimmed();
+                // QCOMPARE's values and the location follow on lines of their own.
+                for (int j = i + 1; j < lines.size() && j <= i + 3; ++j) {
+                    const QString more = lines[j].trimmed();
+                    if (!more.startsWith(QLatin1String("Actual")) && !more.startsWith(QLatin1String("Expected"))
+                        && !more.startsWith(QLatin1String("Loc:")))
+                        break;
+                    why += QLatin1Char(' ') + more;
+                }
                 if (verdict.value(m.captured(1)).isEmpty())
                     verdict[m.captured(1)] = why;
             } else if ((m = gap.match(line)).hasMatch()) {
