@@ -26,7 +26,6 @@ Wireless_Video_Link::Wireless_Video_Link(QWidget* parent)
 {
     qRegisterMetaType<RSSI_Set>("RSSI_Set");
 
-    speech = new QTextToSpeech();
     ui = new Ui::Wireless_Video_Link;
     ui->setupUi(this);
 

@@ -180,8 +180,13 @@ void Wireless_Video_Link::on_pushButton_antenna_test_clicked()
     AntennaCheck* check = AntennaCheck::instance();
     antenna_dialog = check;
 
-    // Where no speech back-end is installed the engine never becomes ready.
-    if (speech && speech->state() == QTextToSpeech::Ready)
+    // Made for the first test, not with the window: the speech back-end
+    // tries to start a speech server, which every start of the tool would
+    // otherwise pay for. Where no back-end is installed the engine never
+    // becomes ready.
+    if (!speech)
+        speech = new QTextToSpeech();
+    if (speech->state() == QTextToSpeech::Ready)
         speech->say(QStringLiteral("请将天空端拿到5米以外"));
 
     if (check->isVisible())

@@ -31,15 +31,20 @@ void Wireless_Video_Link::scan_freq()
         return;
     rec::ScanPoint points[rec::kScanRecordSize];
     const int count = rec::scan_levels(band_code, buf, size_t(rc), points);
+    // The curve is changed in one go: the chart lays a spline out again at
+    // every change of its series, point by point that is 16 times a scan.
+    QVector<QPointF> curve = scan_series->pointsVector();
     for (int i = 0; i < count; ++i) {
         const ChartPoint p{points[i].mhz, points[i].dbm};
         chart_points_table[size_t(i)] = p;
         // The series is set up for the band before the first scan; a scan
         // that finds fewer points (band changed under it) appends instead
         // of replacing past the end.
-        if (i < scan_series->count())
-            scan_series->replace(i, p.mhz, p.dbm);
+        if (i < curve.size())
+            curve[i] = QPointF(p.mhz, p.dbm);
         else
-            scan_series->append(p.mhz, p.dbm);
+            curve.append(QPointF(p.mhz, p.dbm));
     }
+    if (count > 0)
+        scan_series->replace(curve);
 }

@@ -29,8 +29,12 @@ void apply_rssi_bar(QProgressBar* bar, unsigned n, bool zero)
 
 void show_temperature(QLabel* label, int8_t celsius)
 {
-    label->setStyleSheet(rec::temperature_hot(celsius) ? QStringLiteral("color:red;")
-                                                       : QStringLiteral("color:green;"));
+    // Setting a style sheet re-polishes the label even when it is the same
+    // one; the colour changes rarely, the poll comes every second.
+    const QString sheet = rec::temperature_hot(celsius) ? QStringLiteral("color:red;")
+                                                        : QStringLiteral("color:green;");
+    if (label->styleSheet() != sheet)
+        label->setStyleSheet(sheet);
     label->setText(rec::temperature_text(celsius));
 }
 

@@ -19,11 +19,14 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <cerrno>
 #include <cstdio>
 #include <libusb.h>
@@ -45,6 +48,14 @@ void quick_sleep(int ms)
 {
     if (ms > 0)
         QThread::usleep(static_cast<unsigned long>(ms) * 1000 / 20);
+}
+
+// A quarter of each pause: the second controller's restart still takes
+// longer than the unit needs to come back.
+void quarter_sleep(int ms)
+{
+    if (ms > 0)
+        QThread::usleep(static_cast<unsigned long>(ms) * 1000 / 4);
 }
 
 QByteArray payload(int size, int seed)
@@ -100,6 +111,29 @@ long last_result(const std::shared_ptr<DeviceFile>& dev, const std::string& name
             r = i.result;
     return r;
 }
+
+// Answers every message box that comes up, and keeps its text.
+class BoxCloser : public QObject
+{
+public:
+    QStringList texts;
+    BoxCloser()
+    {
+        connect(&tick, &QTimer::timeout, this, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(w);
+                if (box && box->isVisible()) {
+                    texts << box->text();
+                    box->button(QMessageBox::Ok)->click();
+                }
+            }
+        });
+        tick.start(20);
+    }
+
+private:
+    QTimer tick;
+};
 
 libusb_device* find_unit(libusb_device** list, ssize_t count)
 {
@@ -159,12 +193,13 @@ private:
     bool connected() { return w->device_handle() && ui->label_connect->text() == "Connected"; }
 
     // The start page, then the unit plugged in and the window connected.
-    void connect_unit()
+    bool connect_unit()
     {
         make_page();
         dev = g_bus->plug(unit);
-        QVERIFY2(dev, g_bus->error().c_str());
-        QTRY_VERIFY_WITH_TIMEOUT(connected(), 5000);
+        if (!dev)
+            qWarning("cannot plug the unit: %s", g_bus->error().c_str());
+        return dev && wait_for([this] { return connected(); }, 5000);
     }
 
     // The poll stays out of the way of a case that makes requests itself.
@@ -250,6 +285,7 @@ private slots:
     {
         QFETCH(QString, driver);
         dev = g_bus->plug(unit);
+        QVERIFY(dev);
         dev->setKernelDriver(driver.toStdString());
         Session s;
         QVERIFY(s.open());
@@ -266,11 +302,14 @@ private slots:
         QCOMPARE(libusb_attach_kernel_driver(s.handle, 0), bound ? 0 : int(LIBUSB_ERROR_NOT_FOUND));
         QCOMPARE(libusb_kernel_driver_active(s.handle, 0), bound ? 1 : 0);
         QCOMPARE(QString::fromStdString(dev->kernelDriver()), driver);
+        // So the next claim meets no driver.
+        QCOMPARE(libusb_claim_interface(s.handle, 0), bound ? int(LIBUSB_ERROR_BUSY) : 0);
     }
 
     void claim_is_per_open_file()
     {
         dev = g_bus->plug(unit);
+        QVERIFY(dev);
         Session first, second;
         QVERIFY(first.open());
         QVERIFY(second.open());
@@ -296,6 +335,7 @@ private slots:
     void clear_halt_of_endpoint_zero_is_refused()
     {
         dev = g_bus->plug(unit);
+        QVERIFY(dev);
         Session s;
         QVERIFY(s.open());
         QCOMPARE(libusb_claim_interface(s.handle, 0), 0);
@@ -309,6 +349,7 @@ private slots:
     void latency_and_short_answer()
     {
         dev = g_bus->plug(unit);
+        QVERIFY(dev);
         Session s;
         QVERIFY(s.open());
         unsigned char b[40] = {};
@@ -333,6 +374,7 @@ private slots:
         QSignalSpy appeared(page->watcher(), &HotplugThread::dev_connected);
         DebugCapture capture;
         dev = g_bus->plug(unit);
+        QVERIFY(dev);
         QTRY_VERIFY_WITH_TIMEOUT(connected(), 5000);
         QTest::qWait(300); // more scans: still one appearance
         QCOMPARE(appeared.count(), 1);
@@ -368,6 +410,7 @@ private slots:
         make_page();
         DebugCapture capture;
         dev = g_bus->plug(unit);
+        QVERIFY(dev);
         dev->setKernelDriver("simdrv");
         QTRY_VERIFY_WITH_TIMEOUT(connected(), 5000);
         QVERIFY(capture.contains("Kernel Driver Active"));
@@ -379,7 +422,7 @@ private slots:
     {
         unit->link().setFrequency(2462);
         unit->link().setGroundRssi(50, 61);
-        connect_unit();
+        QVERIFY(connect_unit());
         dev->clearUrbs();
         QTRY_COMPARE_WITH_TIMEOUT(ui->label_FREQ->text(), QString("2462"), 3000);
         QTRY_COMPARE(ui->progressBar_ground_rssi->format(), QString("-50 dBm"));
@@ -410,7 +453,7 @@ private slots:
         QFETCH(QString, line);
         QFETCH(int, status_reads);
         QFETCH(bool, applied);
-        connect_unit();
+        QVERIFY(connect_unit());
         if (unit_does == "reject")
             unit->link().rejectNextSettings();
         else if (unit_does == "ignore")
@@ -443,7 +486,7 @@ private slots:
 
     void stalled_request_answers_pipe()
     {
-        connect_unit();
+        QVERIFY(connect_unit());
         stop_poll();
         dev->failNext(req::DevStatus, Fault::Stall);
         unsigned char buf[64] = {};
@@ -473,7 +516,7 @@ private slots:
     {
         QFETCH(int, request);
         QFETCH(int, timeout_ms);
-        connect_unit();
+        QVERIFY(connect_unit());
         stop_poll();
         dev->failNext(request, Fault::NoAnswer);
         const int reaps = dev->reapCount();
@@ -516,7 +559,7 @@ private slots:
     // status display must not freeze for the rest of the connection.
     void poll_resumes_after_a_failed_setting()
     {
-        connect_unit();
+        QVERIFY(connect_unit());
         stop_poll();
         w->poll_timer()->start();
         dev->failNext(req::TddRatio, Fault::BusError);
@@ -530,7 +573,7 @@ private slots:
 
     void firmware_upgrade_through_the_bulk_endpoint()
     {
-        connect_unit();
+        QVERIFY(connect_unit());
         updateThread::set_sleep_function(&quick_sleep);
         const QByteArray mcu1 = payload(2500, 1), fpga = payload(1300, 2);
         const QString path = dir->filePath("image.bin");
@@ -580,6 +623,44 @@ private slots:
         QVERIFY(w->poll_timer()->isActive());
     }
 
+    // The second controller's restart: the unit drops off the bus and comes
+    // back as a new device, which the window opens again for the engine.
+    void mcu2_restart_reenumerates()
+    {
+        unit->upgrade().setRestartTiming(std::chrono::milliseconds(50), std::chrono::milliseconds(300));
+        QVERIFY(connect_unit());
+        updateThread::set_sleep_function(&quarter_sleep);
+        auto first = dev;
+        const QByteArray mcu2 = payload(1500, 3);
+        const QString path = dir->filePath("mcu2.bin");
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(build_image({{0x86, mcu2}}));
+        }
+        ui->lineEdit_file->setText(path);
+        BoxCloser boxes;
+        ui->pushButton_upgrade->click();
+        QTRY_COMPARE_WITH_TIMEOUT(ui->label_update_message->text(), QString("Upgrade success"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(ui->pushButton_upgrade->isEnabled(), 10000);
+
+        QCOMPARE(unit->upgrade().restarts(), 1);
+        QCOMPARE(unit->upgrade().flashed(Up::Mcu2), bytes(mcu2));
+        QVERIFY(ui->textEdit_debug_message->toPlainText().contains("mcu2 open success"));
+        QCOMPARE(boxes.texts, QStringList{"Please restart device."});
+        // The old device is gone and every file on it closed; the window
+        // holds the new one.
+        QVERIFY(!first->plugged());
+        QTRY_COMPARE(first->openFiles(), 0);
+        dev = g_bus->deviceOf(*unit);
+        QVERIFY(dev);
+        QVERIFY(dev != first);
+        QVERIFY(dev->address() != first->address());
+        QVERIFY(dev->interfaceClaimed());
+        QCOMPARE(dev->openFiles(), 1);
+        QVERIFY(connected());
+    }
+
     void unplug_with_the_device_open_data()
     {
         QTest::addColumn<bool>("during_poll");
@@ -590,7 +671,7 @@ private slots:
     void unplug_with_the_device_open()
     {
         QFETCH(bool, during_poll);
-        connect_unit();
+        QVERIFY(connect_unit());
         ui->progressBar_air_rssi->setValue(40);
         QSignalSpy gone(page->watcher(), &HotplugThread::dev_unconnected);
         QSignalSpy status(w, &Wireless_Video_Link::dev_connect_status);
@@ -622,7 +703,7 @@ private slots:
 
     void replug_reconnects()
     {
-        connect_unit();
+        QVERIFY(connect_unit());
         const int first_address = dev->address();
         g_bus->unplug(dev);
         QTRY_COMPARE_WITH_TIMEOUT(ui->label_connect->text(), QString("DisConnected"), 5000);
@@ -630,6 +711,7 @@ private slots:
         auto old = dev;
         DebugCapture capture;
         dev = g_bus->plug(unit);
+        QVERIFY(dev);
         QTRY_VERIFY_WITH_TIMEOUT(connected(), 5000);
         QVERIFY(dev->address() != first_address);
         QVERIFY(dev->interfaceClaimed());
@@ -655,7 +737,8 @@ private slots:
         env.insert("TMPDIR", dir->path());
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::SeparateChannels);
-        child.start(QStringLiteral(QUORLAN_PROGRAM_PATH), QStringList());
+        // Under timeout(1): should this test die, the program does not stay.
+        child.start(QStringLiteral("timeout"), {"--kill-after=5", "120", QStringLiteral(QUORLAN_PROGRAM_PATH)});
         QVERIFY2(child.waitForStarted(5000), qPrintable(child.errorString()));
         QString log;
         // Its debug lines, without Qt's own chatter.
@@ -671,6 +754,7 @@ private slots:
         };
         QTest::qWait(300); // its start page is up and watching
         dev = g_bus->plug(unit);
+        QVERIFY(dev);
         QVERIFY2(wait_for([&] { return saw("dv.mcu2_version 13376"); }, 8000), qPrintable(log));
         QVERIFY2(saw("Device Opened"), qPrintable(log));
         QVERIFY2(saw("Claimed Interface 0"), qPrintable(log));
