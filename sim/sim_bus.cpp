@@ -137,6 +137,20 @@ int SimDevice::maxConcurrentTransfers() const
     return m_maxInFlight;
 }
 
+void SimDevice::holdTransfers(bool hold)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_held = hold;
+    }
+    m_unplugCv.notify_all();
+}
+
+void SimDevice::waitWhileHeld(std::unique_lock<std::mutex>& lock)
+{
+    m_unplugCv.wait(lock, [this] { return !m_held || !m_plugged.load(); });
+}
+
 bool SimDevice::waitUnlessUnplugged(std::unique_lock<std::mutex>& lock,
                                     const Clock::time_point* deadline)
 {
@@ -158,9 +172,9 @@ void SimDevice::finishTransfer(Transfer& t)
 int SimDevice::control(uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue, uint16_t wIndex,
                        uint8_t* data, uint16_t wLength, unsigned timeout_ms)
 {
-    const auto start = Clock::now();
     // timeout 0 means no timeout, as in libusb
-    const auto deadline = start + std::chrono::milliseconds(timeout_ms);
+    auto start = Clock::now();
+    auto deadline = start + std::chrono::milliseconds(timeout_ms);
     const Clock::time_point* deadlinePtr = timeout_ms ? &deadline : nullptr;
     const bool in = bmRequestType & 0x80;
 
@@ -177,6 +191,12 @@ int SimDevice::control(uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue,
         t.data.assign(data, data + wLength);
 
     std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_held) {
+        waitWhileHeld(lock);
+        start = Clock::now();
+        deadline = start + std::chrono::milliseconds(timeout_ms);
+        t.t_us = VirtualBus::instance().nowUs();
+    }
     if (!m_plugged) {
         // libusb fails the submission; nothing reaches the wire.
         t.result = LIBUSB_ERROR_NO_DEVICE;
@@ -260,8 +280,8 @@ int SimDevice::control(uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue,
 int SimDevice::bulk(uint8_t endpoint, uint8_t* data, int length, int* transferred,
                     unsigned timeout_ms)
 {
-    const auto start = Clock::now();
-    const auto deadline = start + std::chrono::milliseconds(timeout_ms);
+    auto start = Clock::now();
+    auto deadline = start + std::chrono::milliseconds(timeout_ms);
     const Clock::time_point* deadlinePtr = timeout_ms ? &deadline : nullptr;
     const bool in = endpoint & 0x80;
     const int ep = endpointIndex(endpoint);
@@ -275,6 +295,12 @@ int SimDevice::bulk(uint8_t endpoint, uint8_t* data, int length, int* transferre
         t.data.assign(data, data + length);
 
     std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_held) {
+        waitWhileHeld(lock);
+        start = Clock::now();
+        deadline = start + std::chrono::milliseconds(timeout_ms);
+        t.t_us = VirtualBus::instance().nowUs();
+    }
     if (!m_plugged) {
         // Submission fails: libusb leaves `transferred` untouched.
         t.result = LIBUSB_ERROR_NO_DEVICE;

@@ -101,6 +101,10 @@ public:
     void setLatency(std::chrono::microseconds latency);
     // The most transfers that were ever in flight at once on this device.
     int maxConcurrentTransfers() const;
+    // While held, transfers wait before they are submitted (their timeout
+    // has not started), so a test can attach observers to a thread that is
+    // already running before the unit sees its first request.
+    void holdTransfers(bool hold);
 
     // --- used by the libusb layer ---
     // Results are libusb codes; `handle` identifies the caller's handle.
@@ -127,6 +131,7 @@ private:
     // `lock`; false when the unit was pulled out meanwhile.
     bool waitUnlessUnplugged(std::unique_lock<std::mutex>& lock,
                              const std::chrono::steady_clock::time_point* deadline);
+    void waitWhileHeld(std::unique_lock<std::mutex>& lock);
     static int endpointIndex(uint8_t endpoint);
 
     std::shared_ptr<SimUnit> m_unit;
@@ -142,6 +147,7 @@ private:
     const void* m_claimedBy = nullptr;
     std::vector<Transfer> m_log;
     std::chrono::microseconds m_latency{0};
+    bool m_held = false;
     int m_inFlight = 0;
     int m_maxInFlight = 0;
     uint8_t m_bus = 1, m_address = 0;

@@ -879,12 +879,14 @@ private slots:
         libusb_device_handle* first_handle = w->device_handle();
 
         BoxWatcher boxes;
+        // The engine's first request waits until the observers are attached.
+        dev->holdTransfers(true);
         ui->pushButton_upgrade->click();
         auto* engine = w->findChild<updateThread*>();
-        QVERIFY(engine);
         Events ev;
         QObject context;
-        watch(engine, &context, &ev);
+        if (engine)
+            watch(engine, &context, &ev);
         // After the window's own slot: what it did with the connection.
         QObject::connect(engine, &updateThread::mcu2_update, &context, [&](bool open) {
             if (!open) {
@@ -901,6 +903,8 @@ private slots:
                            .arg(w->mcu2_restarting));
             }
         });
+        dev->holdTransfers(false);
+        QVERIFY(engine);
         QVERIFY(wait_for([&] { return ui->pushButton_upgrade->isEnabled(); }, 60000));
 
         const QStringList all = ev.all();

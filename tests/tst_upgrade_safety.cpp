@@ -263,12 +263,19 @@ private:
         Heartbeat heart;
         heart.start();
         QObject ctx;
+        // The engine's first request waits until the observers are attached.
+        auto dev = wd.current();
+        QVERIFY(dev);
+        dev->holdTransfers(true);
         wd.ui->pushButton_upgrade->click();
         auto* engine = wd.w->findChild<updateThread*>();
+        if (engine) {
+            if (on_engine)
+                on_engine(engine);
+            watch(engine, &ctx, &ev);
+        }
+        dev->holdTransfers(false);
         QVERIFY(engine);
-        if (on_engine)
-            on_engine(engine);
-        watch(engine, &ctx, &ev);
         QVERIFY(wait_for([&] { return wd.ui->pushButton_upgrade->isEnabled(); }, 120000));
         const qint64 gap = heart.stop();
         QVERIFY2(gap < 1000, qPrintable(QString("the window stood still for %1 ms").arg(gap)));
