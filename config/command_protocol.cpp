@@ -30,11 +30,19 @@ int Wireless_Video_Link::send_set_command(const unsigned char* data, uint16_t le
     // The transport does not write OUT data; the copy keeps the caller's
     // buffer const.
     QByteArray payload(reinterpret_cast<const char*>(data), length);
+    // A failed transfer ends the setting, but not the live display: a
+    // unit still connected is polled again (one lost request must not
+    // leave stale readings on screen until the next plug-in).
+    auto fail = [this](int code) {
+        if (dev_handle)
+            timer.start();
+        return code;
+    };
     int rc = usb_vendor_transfer(dev_handle, usb::kDirOut, usb::kRecipientInterface, request, 0, 0,
                                  reinterpret_cast<unsigned char*>(payload.data()), length,
                                  usb::kSettingTimeoutMs);
     if (rc < 0)
-        return rc;
+        return fail(rc);
 
     if (wait_for_ack) {
         unsigned char status = 0;
@@ -42,7 +50,7 @@ int Wireless_Video_Link::send_set_command(const unsigned char* data, uint16_t le
             delay_msec(kAckWaitMs);
             rc = read_command_status(dev_handle, &status);
             if (rc < 0)
-                return rc;
+                return fail(rc);
             if ((status & 0x7F) == cmdstatus::Done)
                 break;
         }

@@ -417,6 +417,9 @@ void SimDevice::setKernelDriverActiveInternal(bool active)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_kernelDriver = active;
+    // A driver once bound can be bound again after a detach.
+    if (active)
+        m_driverKnown = true;
 }
 
 void SimDevice::markUnplugged()
@@ -463,6 +466,10 @@ int SimDevice::attachKernelDriver()
     // usbfs (a claim) or the driver itself is bound already: EBUSY.
     if (m_claimedBy || m_kernelDriver)
         return LIBUSB_ERROR_BUSY;
+    // The kernel finds no driver for a vendor-specific interface: libusb
+    // reports NOT_FOUND and nothing is bound.
+    if (!m_driverKnown)
+        return LIBUSB_ERROR_NOT_FOUND;
     m_kernelDriver = true;
     return 0;
 }
@@ -483,12 +490,19 @@ int SimDevice::interfaceAccess(const void* handle)
 
 int SimDevice::clearHalt(const void* handle, uint8_t endpoint)
 {
-    if (endpoint != kBulkOutEndpoint && endpoint != kBulkInEndpoint && (endpoint & 0x7F) != 0)
+    if ((endpoint & 0x7F) == 0) {
+        // usbfs knows only the interface's endpoints: the default pipe
+        // cannot be cleared (ENOENT). The attempt is still counted.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_plugged)
+            return LIBUSB_ERROR_NO_DEVICE;
+        ++m_clearHalts[0];
         return LIBUSB_ERROR_NOT_FOUND;
-    if ((endpoint & 0x7F) != 0) {
-        if (const int rc = interfaceAccess(handle))
-            return rc == LIBUSB_ERROR_NO_DEVICE ? rc : int(LIBUSB_ERROR_OTHER);
     }
+    if (endpoint != kBulkOutEndpoint && endpoint != kBulkInEndpoint)
+        return LIBUSB_ERROR_NOT_FOUND;
+    if (const int rc = interfaceAccess(handle))
+        return rc == LIBUSB_ERROR_NO_DEVICE ? rc : int(LIBUSB_ERROR_OTHER);
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_plugged)
         return LIBUSB_ERROR_NO_DEVICE;

@@ -85,7 +85,8 @@ public:
     uint8_t busNumber() const;
     uint8_t address() const;
 
-    // Bulk endpoint state.
+    // Bulk endpoint state. clearHaltCount counts the clear-halt requests
+    // for the endpoint, including the refused ones for the default pipe.
     bool endpointHalted(uint8_t endpoint) const;
     int clearHaltCount(uint8_t endpoint) const;
 
@@ -144,6 +145,7 @@ private:
     int m_openFailure = 0;
     int m_claimFailure = 0;
     bool m_kernelDriver = false;
+    bool m_driverKnown = false; // a driver exists that attach can bind
     const void* m_claimedBy = nullptr;
     std::vector<Transfer> m_log;
     std::chrono::microseconds m_latency{0};

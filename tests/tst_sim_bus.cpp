@@ -786,6 +786,12 @@ void TestSimBus::kernelDriver()
     QVERIFY(h);
     QCOMPARE(libusb_kernel_driver_active(h, 0), 0);
     QCOMPARE(libusb_detach_kernel_driver(h, 0), int(LIBUSB_ERROR_NOT_FOUND));
+    // As on Linux: no driver exists for the unit, so attaching binds none
+    // and the interface can still be claimed afterwards.
+    QCOMPARE(libusb_attach_kernel_driver(h, 0), int(LIBUSB_ERROR_NOT_FOUND));
+    QCOMPARE(libusb_kernel_driver_active(h, 0), 0);
+    // Nor can the default pipe be cleared.
+    QCOMPARE(libusb_clear_halt(h, 0), int(LIBUSB_ERROR_NOT_FOUND));
 
     dev->setKernelDriverActive(true);
     QCOMPARE(libusb_kernel_driver_active(h, 0), 1);
