@@ -1,9 +1,11 @@
 #include "app_main.h"
 
+#include "debug_log.h"
 #include "mainpage.h"
 #include "single_application.h"
 #include "wireless_video_link.h"
 
+#include <QDebug>
 #include <QFile>
 #include <QFont>
 #include <QLocale>
@@ -44,6 +46,11 @@ int run_application(int argc, char** argv, const std::function<void(MainPage*)>&
         return 0;
     }
 
+    // Only the instance that runs keeps a log; a second start would only
+    // add its own short life to it.
+    if (!debuglog::install())
+        qWarning().noquote() << "cannot write the debug log in" << debuglog::default_folder();
+
     QFont font;
     font.setPointSize(10);
     font.setFamily(QStringLiteral("Microsoft YaHei"));
@@ -68,5 +75,6 @@ int run_application(int argc, char** argv, const std::function<void(MainPage*)>&
             started(&page);
         result = app.exec();
     }
+    debuglog::uninstall();
     return result;
 }

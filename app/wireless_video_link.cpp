@@ -53,6 +53,8 @@ Wireless_Video_Link::Wireless_Video_Link(QWidget* parent)
 
     build_button_groups();
     build_navigation();
+    build_upgrade_page();
+    build_file_places();
 
     connect(ui->switch_bind, &enable_switch::checkedChanged, this, &Wireless_Video_Link::set_BindMode);
     connect(this, &Wireless_Video_Link::change_connect_label, ui->widget_status, &switch_button::setChecked);

@@ -211,6 +211,9 @@ public slots:
     void deal_essert_hi3798_ver();
     void mention_fpga_upgrade_failed();
     void mention_mcu2_upgrade_done();
+    // The debug view: to the clipboard, to a file.
+    void on_pushButton_copy_debug_clicked();
+    void on_pushButton_save_debug_clicked();
     // END upgrade slots
 
 protected:
@@ -291,5 +294,13 @@ private:
     void resume_poll_after_upgrade();
     QList<QMetaObject::Connection> upgrade_connections;
     bool upgrade_busy = false; // from the start until the end's pause is over
+    // What the chosen image holds, or why it would be refused.
+    void build_upgrade_page();
+    void show_image_info();
     // END upgrade members
+
+    // BEGIN file places (app/file_places.cpp)
+    // The debug log's and the statistics database's places on their pages.
+    void build_file_places();
+    // END file places
 };

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDebug>
+#include <QFileInfo>
 #include <QSignalBlocker>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -121,6 +122,11 @@ QString current_time_key()
 QString current_table()
 {
     return log_table_name;
+}
+
+QString database_path()
+{
+    return QFileInfo(QLatin1String(kDatabaseFile)).absoluteFilePath();
 }
 
 int open_log(const QString& serial)

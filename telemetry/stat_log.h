@@ -67,5 +67,8 @@ QString current_time_key();
 void close_log();
 // The table rows go to.
 QString current_table();
+// Where the database file lies: "log.db" in the working directory, as an
+// absolute path.
+QString database_path();
 
 } // namespace statlog

@@ -5,6 +5,7 @@
 // rendering (QWidget::grab), so no desktop decoration or other window gets
 // into it.
 #include "app_main.h"
+#include "debug_log.h"
 #include "mainpage.h"
 #include "sim_bus.h"
 #include "ui_wireless_video_link.h"
@@ -19,6 +20,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTranslator>
 #include <functional>
@@ -77,6 +79,27 @@ bool save(QWidget* widget, const QDir& dir, const QString& page, const QString& 
     return true;
 }
 
+// An image with two targets, for the Update page to describe.
+QString write_sample_image(const QTemporaryDir& dir)
+{
+    QByteArray bytes(160 + 4096 + 2048, '\0');
+    auto put32 = [&bytes](int at, quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = char((v >> (8 * i)) & 0xFF);
+    };
+    put32(0, 0x84);  // MCU1
+    put32(4, 4096);
+    put32(8, 160);
+    put32(16, 0x85); // FPGA
+    put32(20, 2048);
+    put32(24, 160 + 4096);
+    const QString path = dir.filePath(QStringLiteral("firmware.bin"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return QString();
+    return path;
+}
+
 bool shoot_language(const QDir& dir, const QString& lang)
 {
     QTranslator translator;
@@ -109,6 +132,9 @@ bool shoot_language(const QDir& dir, const QString& lang)
             {ui->pushButton_frequency, "frequency"}, {ui->pushButton_Update, "update"},
             {ui->pushButton_configure, "configure"},
         };
+        // A chosen image, so that the Update page shows what it holds.
+        QTemporaryDir images;
+        ui->lineEdit_file->setText(write_sample_image(images));
         for (const auto& [button, name] : pages) {
             button->click();
             ok &= save(window, dir, QString::fromLatin1(name), lang);
@@ -139,6 +165,9 @@ int main(int argc, char** argv)
     }
     dir.setPath(out);
 
+    // As the tool does at start-up, so that the Update page shows the log.
+    debuglog::install();
+
     // The look the tool gives itself at start-up.
     QFont font;
     font.setPointSize(10);
@@ -149,5 +178,6 @@ int main(int argc, char** argv)
     bool ok = true;
     for (const QString& lang : {QStringLiteral("en"), QStringLiteral("zh")})
         ok &= shoot_language(dir, lang);
+    debuglog::uninstall();
     return ok ? 0 : 1;
 }

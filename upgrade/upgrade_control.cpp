@@ -6,13 +6,23 @@
 #include "ui_wireless_video_link.h"
 
 #include "enable_switch.h"
+#include "file_places.h"
+#include "firmware_image.h"
 #include "update_thread.h"
 #include "usb_transport.h"
 
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QSaveFile>
+#include <QStringList>
 
 namespace {
 
@@ -23,6 +33,31 @@ QString platform_open_file(QWidget* parent, const QString& caption, const QStrin
 }
 
 upgrade_ui::OpenFileFunction g_open_file = &platform_open_file;
+
+QString platform_save_file(QWidget* parent, const QString& caption, const QString& dir,
+                           const QString& filter)
+{
+    return QFileDialog::getSaveFileName(parent, caption, dir, filter);
+}
+
+upgrade_ui::SaveFileFunction g_save_file = &platform_save_file;
+
+// The engine's texts, in its translation context, so that the page and the
+// engine say the same thing in either language.
+QString engine_text(const char* text)
+{
+    return QCoreApplication::translate("updateThread", text);
+}
+
+QString page_text(const char* text)
+{
+    return QCoreApplication::translate("QObject", text);
+}
+
+upgrade_ui::ImageDescription refused(const QString& reason)
+{
+    return {true, page_text(QT_TRANSLATE_NOOP("QObject", "This image would be refused: %1")).arg(reason)};
+}
 
 constexpr int kEndPauseMs = 5000;
 
@@ -38,12 +73,151 @@ OpenFileFunction open_file_function()
 {
     return g_open_file;
 }
+
+void set_save_file_function(SaveFileFunction function)
+{
+    g_save_file = function ? function : &platform_save_file;
+}
+
+SaveFileFunction save_file_function()
+{
+    return g_save_file;
+}
+
+ImageDescription describe_image(const QByteArray& head, qint64 file_size)
+{
+    // The engine's checks, in its order.
+    if (head.isEmpty())
+        return refused(engine_text(QT_TRANSLATE_NOOP("updateThread", "read file error!")));
+    const int got = int(qMin<qint64>(head.size(), fw::kHeaderSize));
+    const fw::ImageHeader header = fw::parse_header(reinterpret_cast<const uint8_t*>(head.constData()), got);
+    const fw::ImageCheck check = fw::check_image(header, got, file_size);
+    switch (check.fault) {
+    case fw::ImageFault::None:
+        break;
+    case fw::ImageFault::ShortHeader:
+        return refused(engine_text(QT_TRANSLATE_NOOP("updateThread", "image file too short!")));
+    case fw::ImageFault::UnknownType:
+        return refused(engine_text(QT_TRANSLATE_NOOP("updateThread",
+                                                     "invalid image: record %1 has unknown type 0x%2"))
+                           .arg(check.record)
+                           .arg(header[check.record].type, 0, 16));
+    case fw::ImageFault::BadLength:
+        return refused(engine_text(QT_TRANSLATE_NOOP("updateThread",
+                                                     "invalid image: record %1 has invalid length %2"))
+                           .arg(check.record)
+                           .arg(header[check.record].length));
+    case fw::ImageFault::OutsideFile:
+        return refused(engine_text(QT_TRANSLATE_NOOP("updateThread",
+                                                     "invalid image: record %1 lies outside the file"))
+                           .arg(check.record));
+    }
+
+    QStringList targets;
+    for (const fw::ImageRecord& r : header) {
+        if (!r.used())
+            continue;
+        const fw::Target* t = fw::find_target(r.type); // known: the check passed
+        targets << page_text(QT_TRANSLATE_NOOP("QObject", "%1 (%2 bytes)"))
+                       .arg(engine_text(t->name))
+                       .arg(r.length);
+    }
+    if (targets.isEmpty())
+        return {false, page_text(QT_TRANSLATE_NOOP("QObject", "This image holds no target: nothing would be sent."))};
+    return {false, page_text(QT_TRANSLATE_NOOP("QObject", "Targets in this image: %1"))
+                       .arg(targets.join(page_text(QT_TRANSLATE_NOOP("QObject", ", "))))};
+}
+
+ImageDescription describe_image_file(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    QFile file(path);
+    if (!file.exists())
+        return refused(engine_text(QT_TRANSLATE_NOOP("updateThread", "file not exist!")));
+    if (!file.open(QIODevice::ReadOnly))
+        return refused(engine_text(QT_TRANSLATE_NOOP("updateThread", "open file error!")));
+    const QByteArray head = file.read(fw::kHeaderSize);
+    return describe_image(head, file.size());
+}
+
+bool write_text_file(const QString& path, const QString& text, QString* error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    const QByteArray bytes = text.toUtf8();
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}
 } // namespace upgrade_ui
 
 void Wireless_Video_Link::on_Select_file_button_clicked()
 {
     const QString path = g_open_file(this, tr("Open File"), QString(), tr("Images (*.bin *.hex)"));
     ui->lineEdit_file->setText(path);
+    // Chosen again unchanged, the file may have changed on disk meanwhile.
+    show_image_info();
+}
+
+void Wireless_Video_Link::build_upgrade_page()
+{
+    // Whatever sets the path (the dialog, typing, a paste), the page says
+    // what the file holds before the upgrade is started.
+    connect(ui->lineEdit_file, &QLineEdit::textChanged, this, [this] { show_image_info(); });
+    file_places::on_events(ui->label_image_info, {QEvent::LanguageChange}, [this] { show_image_info(); });
+    show_image_info();
+
+    auto update_tools = [this] {
+        const bool any = !ui->textEdit_debug_message->document()->isEmpty();
+        ui->pushButton_copy_debug->setEnabled(any);
+        ui->pushButton_save_debug->setEnabled(any);
+    };
+    connect(ui->textEdit_debug_message, &QTextEdit::textChanged, this, update_tools);
+    update_tools();
+}
+
+void Wireless_Video_Link::show_image_info()
+{
+    const upgrade_ui::ImageDescription d = upgrade_ui::describe_image_file(ui->lineEdit_file->text());
+    ui->label_image_info->setText(d.text);
+    ui->label_image_info->setProperty("refused", d.refused);
+    ui->label_image_info->setStyleSheet(d.refused ? QStringLiteral("color: #b3261e;") : QString());
+    ui->label_image_info->setVisible(!d.text.isEmpty());
+}
+
+void Wireless_Video_Link::on_pushButton_copy_debug_clicked()
+{
+    QGuiApplication::clipboard()->setText(ui->textEdit_debug_message->toPlainText());
+}
+
+void Wireless_Video_Link::on_pushButton_save_debug_clicked()
+{
+    const QString suggested = QDir::home().filePath(
+        QStringLiteral("upgrade_%1.txt")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss"))));
+    const QString path = g_save_file(this, tr("Save debug messages"), suggested,
+                                     tr("Text files (*.txt);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    QString text = ui->textEdit_debug_message->toPlainText();
+    if (!text.endsWith(QLatin1Char('\n')))
+        text += QLatin1Char('\n');
+    QString error;
+    if (upgrade_ui::write_text_file(path, text, &error))
+        return;
+    QMessageBox box(QMessageBox::Warning, tr("warning"),
+                    tr("The debug messages could not be saved to %1: %2").arg(path, error),
+                    QMessageBox::Ok, this);
+    box.exec();
 }
 
 void Wireless_Video_Link::set_upgrade_lock(bool locked)

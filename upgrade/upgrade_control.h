@@ -1,8 +1,10 @@
-// The Update page's open-file dialog, replaceable so that tests never open
-// a real one.
+// The Update page's file dialogs, replaceable so that tests never open a
+// real one, and what the page says about a chosen image.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 class QWidget;
 
@@ -13,4 +15,32 @@ using OpenFileFunction = QString (*)(QWidget* parent, const QString& caption, co
 // The platform's dialog unless replaced; null restores it.
 void set_open_file_function(OpenFileFunction function);
 OpenFileFunction open_file_function();
+
+// The save dialog of the debug view; same form, same rules.
+using SaveFileFunction = OpenFileFunction;
+void set_save_file_function(SaveFileFunction function);
+SaveFileFunction save_file_function();
+
+// What the page says about an image before the upgrade starts: the targets
+// it holds with their sizes, or why the engine would refuse it (in the
+// engine's own words).
+struct ImageDescription
+{
+    bool refused = false;
+    QString text;
+};
+
+// From the first bytes of the file as the engine reads them (`head`, at most
+// the header's size; empty when nothing could be read) and the size of the
+// whole file. Pure.
+ImageDescription describe_image(const QByteArray& head, qint64 file_size);
+
+// Reads the head of the file at `path` and describes it; an empty path has
+// an empty description. A file that is missing or cannot be opened gets the
+// engine's texts for that.
+ImageDescription describe_image_file(const QString& path);
+
+// Writes `text` (UTF-8) to `path` whole or not at all; on failure `error`
+// tells why.
+bool write_text_file(const QString& path, const QString& text, QString* error);
 } // namespace upgrade_ui

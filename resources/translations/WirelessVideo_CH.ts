@@ -646,6 +646,94 @@
         <source>warning</source>
         <translation>警告</translation>
     </message>
+    <message>
+        <source>ARQ</source>
+        <translation>ARQ重传</translation>
+    </message>
+    <message>
+        <source>Automatic antenna selection</source>
+        <translation>天线自动选择</translation>
+    </message>
+    <message>
+        <source>Channel bandwidth</source>
+        <translation>信道带宽</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>复制</translation>
+    </message>
+    <message>
+        <source>Copy the debug messages to the clipboard</source>
+        <translation>将调试信息复制到剪贴板</translation>
+    </message>
+    <message>
+        <source>Database: %1</source>
+        <translation>数据库：%1</translation>
+    </message>
+    <message>
+        <source>Debug log: %1</source>
+        <translation>调试日志：%1</translation>
+    </message>
+    <message>
+        <source>Debug log: not kept</source>
+        <translation>调试日志：未记录</translation>
+    </message>
+    <message>
+        <source>Down mode</source>
+        <translation>下行模式</translation>
+    </message>
+    <message>
+        <source>Save debug messages</source>
+        <translation>保存调试信息</translation>
+    </message>
+    <message>
+        <source>Save the debug messages to a file</source>
+        <translation>将调试信息保存到文件</translation>
+    </message>
+    <message>
+        <source>Save…</source>
+        <translation>保存…</translation>
+    </message>
+    <message>
+        <source>Settings sent to the unit as they are, for service and tests</source>
+        <translation>按原样发送给设备的设置，供维修和测试使用</translation>
+    </message>
+    <message>
+        <source>TDD ratio</source>
+        <translation>TDD配比</translation>
+    </message>
+    <message>
+        <source>Technician settings</source>
+        <translation>技术人员设置</translation>
+    </message>
+    <message>
+        <source>Test downlink</source>
+        <translation>测试下行速率</translation>
+    </message>
+    <message>
+        <source>Test mode</source>
+        <translation>测试模式</translation>
+    </message>
+    <message>
+        <source>Text files (*.txt);;All files (*)</source>
+        <translation>文本文件 (*.txt);;所有文件 (*)</translation>
+    </message>
+    <message>
+        <source>The debug messages could not be saved to %1: %2</source>
+        <translation>调试信息无法保存到 %1：%2</translation>
+    </message>
+    <message>
+        <source>The unit takes the number of the entry as it is</source>
+        <translation>设备直接使用所选项的序号</translation>
+    </message>
+    <message>
+        <source>Up mode</source>
+        <translation>上行模式</translation>
+    </message>
+    <message>
+        <source>Uplink mode</source>
+        <translation>上行链路模式</translation>
+    </message>
 </context>
 <context>
     <name>Encry_Form</name>
@@ -1048,6 +1136,26 @@
     <message>
         <source>usb device may have been disconnected</source>
         <translation>设备可能已拔出</translation>
+    </message>
+    <message>
+        <source>%1 (%2 bytes)</source>
+        <translation>%1（%2 字节）</translation>
+    </message>
+    <message>
+        <source>, </source>
+        <translation>、</translation>
+    </message>
+    <message>
+        <source>Targets in this image: %1</source>
+        <translation>该固件包含：%1</translation>
+    </message>
+    <message>
+        <source>This image holds no target: nothing would be sent.</source>
+        <translation>该固件不包含任何升级目标，不会发送任何数据。</translation>
+    </message>
+    <message>
+        <source>This image would be refused: %1</source>
+        <translation>该固件将被拒绝：%1</translation>
     </message>
 </context>
 </TS>
