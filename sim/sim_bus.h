@@ -90,9 +90,11 @@ public:
     bool endpointHalted(uint8_t endpoint) const;
     int clearHaltCount(uint8_t endpoint) const;
 
-    // Every transfer made on this device, in completion order. Calls made
-    // after the unplug are logged too (result LIBUSB_ERROR_NO_DEVICE) so a
-    // test can see what the program still tried.
+    // Every transfer made on this device, in completion order (the latest
+    // kLogLimit at most). Calls made after the unplug are logged too
+    // (result LIBUSB_ERROR_NO_DEVICE) so a test can see what the program
+    // still tried.
+    static constexpr size_t kLogLimit = 200000;
     std::vector<Transfer> log() const;
     void clearLog();
     // Only the bRequest codes of the control transfers, in order.

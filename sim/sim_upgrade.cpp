@@ -463,10 +463,13 @@ int SimUpgrade::bulk(const uint8_t* data, int length)
     if (m_session < 0)
         return n; // no programming under way: the unit drops the data
     Session& s = m_sessions[size_t(m_session)];
-    if (n > 0 && data)
+    // The flash was cleared when the session began, so it follows the
+    // session's data chunk by chunk (appending, not copying the whole).
+    if (n > 0 && data) {
         s.data.insert(s.data.end(), data, data + n);
+        m_flash[s.target].insert(m_flash[s.target].end(), data, data + n);
+    }
     const int index = s.transfers++;
-    m_flash[s.target] = s.data;
     if (m_failAtTransfer[s.target] == index) {
         m_failAtTransfer[s.target] = -1;
         if (programFailedBit(s.target) >= 0)
