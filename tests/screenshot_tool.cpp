@@ -5,6 +5,7 @@
 // rendering (QWidget::grab), so no desktop decoration or other window gets
 // into it.
 #include "app_main.h"
+#include <libusb.h>
 #include "debug_log.h"
 #include "mainpage.h"
 #include "sim_bus.h"
@@ -17,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFont>
+#include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -119,6 +121,19 @@ bool shoot_language(const QDir& dir, const QString& lang)
 
     auto unit = std::make_shared<sim::SimUnit>();
     unit->configure(sim::SimUnit::GroundUnit, "QL24G0000001", 0x020304, 1, 2, 3, 0x3440);
+    {
+        // A unit this user may not open: the start page names the fix.
+        auto refused = sim::VirtualBus::instance().plug(unit);
+        refused->setOpenFailure(LIBUSB_ERROR_ACCESS);
+        auto* mention = page->findChild<QLabel*>(QStringLiteral("label_mention"));
+        if (!mention || !wait_until([mention] { return mention->wordWrap(); }, kConnectTimeoutMs)) {
+            qWarning() << "the start page gave no access hint";
+            ok = false;
+        }
+        ok &= save(page.get(), dir, QStringLiteral("start_access"), lang);
+        sim::VirtualBus::instance().unplug(refused);
+        settle(500);
+    }
     sim::VirtualBus::instance().plug(unit);
     if (!wait_until([window] { return window->isVisible() && window->device_handle(); },
                     kConnectTimeoutMs)) {
