@@ -527,6 +527,23 @@ private:
         });
         updateThread::set_sleep_function(&test_sleep);
         g_divisor = 10;
+        // The engine's pauses run ten times faster here; on a loaded
+        // machine the window may then not have reopened the unit after
+        // the MCU2 restart before the engine looks for the new handle,
+        // which the real 4.6 s leave ample time for. Wait for the reopen
+        // (bounded) so a cell does not depend on the machine's load.
+        g_before_sleep = [&wd](int ms) {
+            if (ms != upgrade_timing::kMcu2ReopenWaitMs)
+                return;
+            QElapsedTimer clock;
+            clock.start();
+            while (clock.elapsed() < 3000) {
+                const auto d = wd.current();
+                if (d && d->interfaceClaimed())
+                    return;
+                QThread::msleep(2);
+            }
+        };
 
         wd.page = std::make_unique<MainPage>();
         // A faster watcher: the cells plug and unplug the unit hundreds of

@@ -245,7 +245,13 @@ private:
             wd.plug_unit();
             QVERIFY(wait_for([&] { return wd.connected(); }, 5000));
         }
-        wd.w->on_pushButton_GET_SN_clicked();
+        // The version of a row before may still be the window's own: read
+        // again until the window has this row's (a reconnection can be
+        // under way).
+        QVERIFY(wait_for([&] {
+            wd.w->on_pushButton_GET_SN_clicked();
+            return wd.w->hi3798_version == QLatin1String("V1.0.0");
+        }, 10000));
         std::lock_guard<std::mutex> lock(wd.devices_mutex);
         wd.devices.clear();
         if (auto d = wd.current()) {
