@@ -174,4 +174,19 @@ inline int64_t ms(int64_t us)
     return us / 1000;
 }
 
+// Bytes as written in a test table.
+inline QByteArray bytes(std::initializer_list<int> list)
+{
+    QByteArray out;
+    for (int b : list)
+        out.append(char(uint8_t(b)));
+    return out;
+}
+
+// What a transfer carried, for comparing with a table's bytes.
+inline QByteArray data_of(const sim::Transfer& t)
+{
+    return QByteArray(reinterpret_cast<const char*>(t.data.data()), int(t.data.size()));
+}
+
 } // namespace harness

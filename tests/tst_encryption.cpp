@@ -17,11 +17,6 @@ using testsupport::DebugCapture;
 
 namespace {
 
-QByteArray data_of(const sim::Transfer& t)
-{
-    return QByteArray(reinterpret_cast<const char*>(t.data.data()), int(t.data.size()));
-}
-
 QString describe(const std::vector<sim::Transfer>& ts)
 {
     QStringList parts;

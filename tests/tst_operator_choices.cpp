@@ -37,18 +37,6 @@ Q_DECLARE_METATYPE(QtMsgType)
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> list)
-{
-    QByteArray out;
-    for (int b : list)
-        out.append(char(uint8_t(b)));
-    return out;
-}
-
-QByteArray data_of(const sim::Transfer& t)
-{
-    return QByteArray(reinterpret_cast<const char*>(t.data.data()), int(t.data.size()));
-}
 
 void put32(QByteArray& b, int at, uint32_t v)
 {
