@@ -5,12 +5,13 @@
 #include "status_records.h"
 #include "usb_transport.h"
 
-#include <QMutex>
 #include <QtCharts/QSplineSeries>
+#include <mutex>
 
 namespace {
 // Held around the scan request, always before the transport's own mutex.
-QMutex scan_mutex;
+// A std::mutex, which ThreadSanitizer sees (and so checks that order).
+std::mutex scan_mutex;
 } // namespace
 
 void Wireless_Video_Link::scan_freq()
@@ -20,7 +21,7 @@ void Wireless_Video_Link::scan_freq()
         return;
     int rc;
     {
-        QMutexLocker lock(&scan_mutex);
+        const std::lock_guard<std::mutex> lock(scan_mutex);
         rc = usb_vendor_transfer(dev_handle, usb::kDirIn, usb::kRecipientInterface, req::Scan, 0, 0, buf,
                                  rec::kScanRecordSize, usb::kSettingTimeoutMs);
     }

@@ -4,8 +4,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QThread>
+#include <mutex>
 
 namespace testsupport {
 
@@ -53,7 +53,8 @@ bool wait_for(const std::function<bool()>& cond, int timeout_ms)
 }
 
 namespace {
-QMutex g_capture_mutex;
+// std::mutex, which ThreadSanitizer sees: threads under test log too.
+std::mutex g_capture_mutex;
 QStringList g_lines;
 int g_captures = 0;
 QtMessageHandler g_previous = nullptr;
@@ -61,7 +62,7 @@ QtMessageHandler g_previous = nullptr;
 void capture_handler(QtMsgType type, const QMessageLogContext& ctx, const QString& msg)
 {
     {
-        QMutexLocker lock(&g_capture_mutex);
+        std::lock_guard<std::mutex> lock(g_capture_mutex);
         g_lines << msg;
     }
     if (g_previous && qEnvironmentVariableIsSet("QUORLAN_TEST_ECHO"))
@@ -71,7 +72,7 @@ void capture_handler(QtMsgType type, const QMessageLogContext& ctx, const QStrin
 
 DebugCapture::DebugCapture()
 {
-    QMutexLocker lock(&g_capture_mutex);
+    std::lock_guard<std::mutex> lock(g_capture_mutex);
     if (g_captures++ == 0) {
         g_lines.clear();
         g_previous = qInstallMessageHandler(capture_handler);
@@ -80,14 +81,14 @@ DebugCapture::DebugCapture()
 
 DebugCapture::~DebugCapture()
 {
-    QMutexLocker lock(&g_capture_mutex);
+    std::lock_guard<std::mutex> lock(g_capture_mutex);
     if (--g_captures == 0)
         qInstallMessageHandler(g_previous);
 }
 
 QStringList DebugCapture::lines() const
 {
-    QMutexLocker lock(&g_capture_mutex);
+    std::lock_guard<std::mutex> lock(g_capture_mutex);
     return g_lines;
 }
 
@@ -98,13 +99,13 @@ bool DebugCapture::contains(const QString& line) const
 
 int DebugCapture::count(const QString& line) const
 {
-    QMutexLocker lock(&g_capture_mutex);
+    std::lock_guard<std::mutex> lock(g_capture_mutex);
     return g_lines.count(line);
 }
 
 void DebugCapture::clear()
 {
-    QMutexLocker lock(&g_capture_mutex);
+    std::lock_guard<std::mutex> lock(g_capture_mutex);
     g_lines.clear();
 }
 

@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
-#include <QMutex>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -24,6 +23,7 @@
 #include <functional>
 #include <libusb.h>
 #include <memory>
+#include <mutex>
 
 namespace upgrade_support {
 
@@ -33,9 +33,10 @@ using Up = sim::SimUpgrade;
 // ------------------------------------------------------------ the clock
 
 // The engine's pauses are recorded; a test may run them faster. The
-// engine's own constants are what is recorded.
+// engine's own constants are what is recorded. (std::mutex, not QMutex:
+// ThreadSanitizer sees the order it gives.)
 inline std::atomic<int> g_divisor{1};
-inline QMutex g_sleep_mutex;
+inline std::mutex g_sleep_mutex;
 inline QList<int> g_sleeps;
 // Called on the engine's thread before a pause of that many ms.
 inline std::function<void(int)> g_before_sleep;
@@ -44,7 +45,7 @@ inline void test_sleep(int ms)
 {
     std::function<void(int)> before;
     {
-        QMutexLocker lock(&g_sleep_mutex);
+        std::lock_guard<std::mutex> lock(g_sleep_mutex);
         g_sleeps << ms;
         before = g_before_sleep;
     }
@@ -56,7 +57,7 @@ inline void test_sleep(int ms)
 
 inline QList<int> recorded_sleeps()
 {
-    QMutexLocker lock(&g_sleep_mutex);
+    std::lock_guard<std::mutex> lock(g_sleep_mutex);
     return g_sleeps;
 }
 
@@ -202,12 +203,12 @@ class Events
 public:
     void add(const QString& e)
     {
-        QMutexLocker lock(&m);
+        std::lock_guard<std::mutex> lock(m);
         list << e;
     }
     QStringList all() const
     {
-        QMutexLocker lock(&m);
+        std::lock_guard<std::mutex> lock(m);
         return list;
     }
     QStringList with(const QString& prefix) const
@@ -235,7 +236,7 @@ public:
     bool has(const QString& e) const { return all().contains(e); }
 
 private:
-    mutable QMutex m;
+    mutable std::mutex m; // the engine's thread adds too
     QStringList list;
 };
 

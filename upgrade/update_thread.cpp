@@ -1,6 +1,7 @@
 #include "update_thread.h"
 
 #include "request_codes.h"
+#include "tsan_annotations.h"
 #include "usb_transport.h"
 
 #include <QDebug>
@@ -70,6 +71,9 @@ updateThread::~updateThread()
     // Destroying a running QThread aborts the process; the run ends soon
     // once the window has taken the device away.
     wait();
+    // The run is over: what it left in the members is ours now. (wait()
+    // orders that through Qt's locks, which ThreadSanitizer cannot see.)
+    tsan::acquire(this);
 }
 
 void updateThread::set_sleep_function(SleepFunction function)
@@ -86,6 +90,7 @@ void updateThread::run()
 {
     Update_from_file2();
     emit isdone();
+    tsan::release(this);
 }
 
 void updateThread::essert_hi3798_ver(bool ready)
@@ -149,7 +154,7 @@ int updateThread::send_upgrade_request(const QString& label, uint8_t direction, 
         if (handle) {
             int halt;
             {
-                QMutexLocker lock(&usb_mutex);
+                tsan::MutexLocker lock(&usb_mutex);
                 halt = libusb_clear_halt(handle, 0);
             }
             if (halt < 0)
@@ -178,7 +183,7 @@ int updateThread::send_upgrade_data(uint8_t endpoint, unsigned char* data, int l
         if (handle) {
             int halt;
             {
-                QMutexLocker lock(&usb_mutex);
+                tsan::MutexLocker lock(&usb_mutex);
                 halt = libusb_clear_halt(handle, endpoint);
             }
             if (halt < 0)

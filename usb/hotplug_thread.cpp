@@ -1,5 +1,7 @@
 #include "hotplug_thread.h"
 
+#include "tsan_annotations.h"
+
 #include <cstdio>
 #include <libusb.h>
 
@@ -8,19 +10,26 @@ HotplugThread::HotplugThread(QObject* parent)
 {
 }
 
+HotplugThread::~HotplugThread()
+{
+    // The owner stops the watcher's thread and waits for its end before
+    // deleting it; that wait goes through Qt's locks, which ThreadSanitizer
+    // cannot see, so the scans are ordered before this here.
+    tsan::acquire(this);
+}
+
 void HotplugThread::detect_usb_device()
 {
+    const tsan::ReleaseAtExit scanned(this);
     // A fresh context per scan: libusb's device list of a long-lived context
     // is what we would otherwise have to keep in step with the bus.
-    if (libusb_init(&ctx) < 0) {
-        ctx = nullptr;
+    libusb_context* ctx = nullptr;
+    if (libusb_init(&ctx) < 0)
         return;
-    }
-    dev_count = libusb_get_device_list(ctx, &dev_list);
+    libusb_device** dev_list = nullptr;
+    const ssize_t dev_count = libusb_get_device_list(ctx, &dev_list);
     if (dev_count < 0) {
-        dev_list = nullptr;
         libusb_exit(ctx);
-        ctx = nullptr;
         return;
     }
 
@@ -47,8 +56,5 @@ void HotplugThread::detect_usb_device()
     }
 
     libusb_free_device_list(dev_list, 1);
-    dev_list = nullptr;
-    dev_count = 0;
     libusb_exit(ctx);
-    ctx = nullptr;
 }

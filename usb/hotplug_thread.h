@@ -4,9 +4,7 @@
 #pragma once
 
 #include <QObject>
-
-struct libusb_context;
-struct libusb_device;
+#include <atomic>
 
 namespace usb {
 constexpr uint16_t kVendorId = 0x0483;
@@ -18,8 +16,11 @@ class HotplugThread : public QObject
     Q_OBJECT
 public:
     explicit HotplugThread(QObject* parent = nullptr);
+    // Only once the watcher's thread has ended (or it never had one).
+    ~HotplugThread() override;
 
-    bool devicePresent() const { return device_present; }
+    // Any thread may ask; the watcher's thread changes it.
+    bool devicePresent() const { return device_present.load(); }
 
 public slots:
     void detect_usb_device();
@@ -30,8 +31,5 @@ signals:
     void isdone();
 
 private:
-    libusb_context* ctx = nullptr;
-    libusb_device** dev_list = nullptr;
-    ssize_t dev_count = 0;
-    bool device_present = false;
+    std::atomic<bool> device_present{false};
 };

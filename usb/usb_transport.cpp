@@ -1,5 +1,7 @@
 #include "usb_transport.h"
 
+#include "tsan_annotations.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QElapsedTimer>
@@ -15,7 +17,7 @@ int32_t usb_vendor_transfer(libusb_device_handle* handle, uint8_t direction, int
 {
     if (!handle)
         return -1;
-    QMutexLocker lock(&usb_mutex);
+    tsan::MutexLocker lock(&usb_mutex);
     return libusb_control_transfer(handle, usb::request_type(direction, recipient), request, value,
                                    index, data, length, timeout_ms);
 }
@@ -28,7 +30,7 @@ int32_t usb_bulk_transfer(libusb_device_handle* handle, uint8_t endpoint, unsign
     int moved = 0;
     int rc;
     {
-        QMutexLocker lock(&usb_mutex);
+        tsan::MutexLocker lock(&usb_mutex);
         rc = libusb_bulk_transfer(handle, endpoint, data, length, &moved, timeout_ms);
     }
     if (transferred)

@@ -10,7 +10,9 @@
 struct libusb_device_handle;
 
 // Held for exactly one libusb transfer call. Locks of callers are always
-// taken before it, never while holding it.
+// taken before it, never while holding it. The program takes it through
+// tsan::MutexLocker (tsan_annotations.h), so that a ThreadSanitizer build
+// sees the lock and checks that order.
 extern QMutex usb_mutex;
 
 namespace usb {
