@@ -23,6 +23,7 @@ namespace {
 const char kAppId[] = "korvend_version001";
 const char kRaiseMessage[] = "raise_window_noop";
 constexpr int kMessageTimeoutMs = 5000;
+} // namespace
 
 QString style_sheet_text()
 {
@@ -35,7 +36,6 @@ QString style_sheet_text()
     const int nul = bytes.indexOf('\0');
     return QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
 }
-} // namespace
 
 int run_application(int argc, char** argv, const std::function<void(MainPage*)>& started)
 {

@@ -2,6 +2,7 @@
 // the bus they link).
 #pragma once
 
+#include <QString>
 #include <functional>
 
 class MainPage;
@@ -13,3 +14,6 @@ int run_application(int argc, char** argv, const std::function<void(MainPage*)>&
 
 // Registers the compiled-in resources (style sheet, catalogue, images).
 void quorlan_init_resources();
+
+// The tool's style sheet as it applies it (the text ends at the first NUL).
+QString style_sheet_text();

@@ -123,16 +123,6 @@ std::shared_ptr<sim::SimUnit> make_ground_unit()
     return unit;
 }
 
-QString style_sheet_text()
-{
-    QFile file(QStringLiteral(":/default_gray.qss"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    const QByteArray bytes = file.readAll();
-    const int nul = bytes.indexOf('\0');
-    return QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
-}
-
 // ------------------------------------------------------------ figures
 
 struct Figure

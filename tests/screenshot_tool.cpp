@@ -58,17 +58,6 @@ bool wait_until(const std::function<bool()>& cond, int timeout_ms)
     return true;
 }
 
-// The style sheet as the tool loads it: the text ends at the first NUL.
-QString style_sheet()
-{
-    QFile file(QStringLiteral(":/default_gray.qss"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    const QByteArray bytes = file.readAll();
-    const int nul = bytes.indexOf('\0');
-    return QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
-}
-
 bool save(QWidget* widget, const QDir& dir, const QString& page, const QString& lang)
 {
     settle(250);
@@ -188,7 +177,7 @@ int main(int argc, char** argv)
     font.setPointSize(10);
     font.setFamily(QStringLiteral("Microsoft YaHei"));
     QApplication::setFont(font);
-    app.setStyleSheet(style_sheet());
+    app.setStyleSheet(style_sheet_text());
 
     bool ok = true;
     for (const QString& lang : {QStringLiteral("en"), QStringLiteral("zh")})
