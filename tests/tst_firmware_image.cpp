@@ -110,16 +110,18 @@ private slots:
         QTest::addColumn<int>("failBit");
         QTest::addColumn<int>("chunk");
         QTest::addColumn<int>("units");
+        QTest::addColumn<int>("maxPayload");
 
-        QTest::newRow("bootloader") << 0x81u << 3 << "bootloader" << 0xB4 << 0xB5 << 0xBC << 4 << 5 << 1024 << 0;
-        QTest::newRow("kernel") << 0x82u << 4 << "kernel" << 0xB6 << 0xB7 << 0xBC << 6 << 7 << 1024 << 0;
-        QTest::newRow("file system") << 0x83u << 5 << "file system" << 0xB8 << 0xB9 << 0xBC << 8 << 9 << 1024 << 0;
-        QTest::newRow("MCU1") << 0x84u << 0 << "MCU1" << 0xB0 << 0xB1 << 0xBC << 0 << 1 << 1024 << 2;
-        QTest::newRow("FPGA") << 0x85u << 2 << "FPGA" << 0xB2 << 0xB3 << 0xBC << 2 << 3 << 1024 << 1;
-        QTest::newRow("MCU2") << 0x86u << 1 << "MCU2" << 0xD0 << 0xD1 << 0xD3 << 10 << 11 << 1024 << 0;
-        QTest::newRow("EDID") << 0x87u << 6 << "EDID" << 0x63 << 0xBD << 0xBC << 0x63 << 12 << 1024 << 0;
-        QTest::newRow("HI3516") << 0x88u << 7 << "HI3516" << 0x63 << 0xBF << 0xBC << 0x63 << 0x63 << 64 << 0;
-        QTest::newRow("HI3798") << 0x89u << 8 << "HI3798" << 0xBE << 0xBF << 0xF2 << 13 << 14 << 1024 << 0;
+        const int k = 1024, m = 1024 * 1024;
+        QTest::newRow("bootloader") << 0x81u << 3 << "bootloader" << 0xB4 << 0xB5 << 0xBC << 4 << 5 << 1024 << 0 << 1 * m;
+        QTest::newRow("kernel") << 0x82u << 4 << "kernel" << 0xB6 << 0xB7 << 0xBC << 6 << 7 << 1024 << 0 << 16 * m;
+        QTest::newRow("file system") << 0x83u << 5 << "file system" << 0xB8 << 0xB9 << 0xBC << 8 << 9 << 1024 << 0 << 128 * m;
+        QTest::newRow("MCU1") << 0x84u << 0 << "MCU1" << 0xB0 << 0xB1 << 0xBC << 0 << 1 << 1024 << 2 << 4 * m;
+        QTest::newRow("FPGA") << 0x85u << 2 << "FPGA" << 0xB2 << 0xB3 << 0xBC << 2 << 3 << 1024 << 1 << 16 * m;
+        QTest::newRow("MCU2") << 0x86u << 1 << "MCU2" << 0xD0 << 0xD1 << 0xD3 << 10 << 11 << 1024 << 0 << 4 * m;
+        QTest::newRow("EDID") << 0x87u << 6 << "EDID" << 0x63 << 0xBD << 0xBC << 0x63 << 12 << 1024 << 0 << 64 * k;
+        QTest::newRow("HI3516") << 0x88u << 7 << "HI3516" << 0x63 << 0xBF << 0xBC << 0x63 << 0x63 << 64 << 0 << 256 * m;
+        QTest::newRow("HI3798") << 0x89u << 8 << "HI3798" << 0xBE << 0xBF << 0xF2 << 13 << 14 << 1024 << 0 << 256 * m;
     }
 
     void target_table()
@@ -134,6 +136,7 @@ private slots:
         QFETCH(int, failBit);
         QFETCH(int, chunk);
         QFETCH(int, units);
+        QFETCH(int, maxPayload);
 
         const fw::Target* t = fw::find_target(type);
         QVERIFY(t);
@@ -146,6 +149,7 @@ private slots:
         QCOMPARE(t->program_failed_bit, failBit);
         QCOMPARE(t->chunk_size, chunk);
         QCOMPARE(int(t->units_bit), units);
+        QCOMPARE(int(t->max_payload), maxPayload);
     }
 
     void unknown_types_data()
@@ -241,6 +245,25 @@ private slots:
         QTest::newRow("first fault in record order wins")
             << h({{1, {0x84, 1, 5000, 0}}, {3, {0x99, 1, 160, 0}}}) << qint64(160) << qint64(161)
             << F::OutsideFile << 1;
+
+        // Sizes: each record against its target, the file against them all.
+        const uint32_t mib = 1024 * 1024;
+        QTest::newRow("MCU1 record at its target's limit")
+            << h({{0, {0x84, 4 * mib, 160, 0}}}) << qint64(160) << qint64(160 + 4 * mib) << F::None << -1;
+        QTest::newRow("MCU1 record one byte over")
+            << h({{0, {0x84, 4 * mib + 1, 160, 0}}}) << qint64(160) << qint64(160 + 4 * mib + 1) << F::TooLarge << 0;
+        QTest::newRow("EDID record over while a larger target's would fit")
+            << h({{0, {0x83, 2 * mib, 160, 0}}, {1, {0x87, 64 * 1024 + 1, 160, 0}}}) << qint64(160)
+            << qint64(160 + 2 * mib) << F::TooLarge << 1;
+        QTest::newRow("2 GiB file, one MCU1 record spanning it")
+            << h({{0, {0x84, 0x7FFFFFFFu - 159, 160, 0}}}) << qint64(160) << qint64(0x80000000LL) << F::TooLarge << 0;
+        QTest::newRow("file at the largest image size")
+            << h({{0, {0x84, 10, 160, 0}}}) << qint64(160) << qint64(fw::max_image_size()) << F::None << -1;
+        QTest::newRow("file one byte over the largest image size")
+            << h({{0, {0x84, 10, 160, 0}}}) << qint64(160) << qint64(fw::max_image_size() + 1) << F::FileTooLarge << -1;
+        QTest::newRow("record faults come before the file's size")
+            << h({{0, {0x84, 10, 160, 0}}, {2, {0x99, 10, 160, 0}}}) << qint64(160) << qint64(fw::max_image_size() + 1)
+            << F::UnknownType << 2;
     }
 
     void checks()

@@ -6,18 +6,21 @@ namespace fw {
 
 namespace {
 
+constexpr int32_t kKiB = 1024;
+constexpr int32_t kMiB = 1024 * kKiB;
+
 // Type, index, name, erase, program, check, erase-done bit, program-failed
-// bit, chunk size, upgraded-units bit.
+// bit, chunk size, upgraded-units bit, largest payload.
 const Target kTargets[] = {
-    {0x81, kBootloader, QT_TRANSLATE_NOOP("updateThread", "bootloader"), 0xB4, 0xB5, 0xBC, 4, 5, 1024, 0},
-    {0x82, kKernel, QT_TRANSLATE_NOOP("updateThread", "kernel"), 0xB6, 0xB7, 0xBC, 6, 7, 1024, 0},
-    {0x83, kFileSystem, QT_TRANSLATE_NOOP("updateThread", "file system"), 0xB8, 0xB9, 0xBC, 8, 9, 1024, 0},
-    {0x84, kMcu1, QT_TRANSLATE_NOOP("updateThread", "MCU1"), 0xB0, 0xB1, 0xBC, 0, 1, 1024, 2},
-    {0x85, kFpga, QT_TRANSLATE_NOOP("updateThread", "FPGA"), 0xB2, 0xB3, 0xBC, 2, 3, 1024, 1},
-    {0x86, kMcu2, QT_TRANSLATE_NOOP("updateThread", "MCU2"), 0xD0, 0xD1, 0xD3, 10, 11, 1024, 0},
-    {0x87, kEdid, QT_TRANSLATE_NOOP("updateThread", "EDID"), kNoRequest, 0xBD, 0xBC, kNoBit, 12, 1024, 0},
-    {0x88, kHi3516, QT_TRANSLATE_NOOP("updateThread", "HI3516"), kNoRequest, 0xBF, 0xBC, kNoBit, kNoBit, 64, 0},
-    {0x89, kHi3798, QT_TRANSLATE_NOOP("updateThread", "HI3798"), 0xBE, 0xBF, 0xF2, 13, 14, 1024, 0},
+    {0x81, kBootloader, QT_TRANSLATE_NOOP("updateThread", "bootloader"), 0xB4, 0xB5, 0xBC, 4, 5, 1024, 0, 1 * kMiB},
+    {0x82, kKernel, QT_TRANSLATE_NOOP("updateThread", "kernel"), 0xB6, 0xB7, 0xBC, 6, 7, 1024, 0, 16 * kMiB},
+    {0x83, kFileSystem, QT_TRANSLATE_NOOP("updateThread", "file system"), 0xB8, 0xB9, 0xBC, 8, 9, 1024, 0, 128 * kMiB},
+    {0x84, kMcu1, QT_TRANSLATE_NOOP("updateThread", "MCU1"), 0xB0, 0xB1, 0xBC, 0, 1, 1024, 2, 4 * kMiB},
+    {0x85, kFpga, QT_TRANSLATE_NOOP("updateThread", "FPGA"), 0xB2, 0xB3, 0xBC, 2, 3, 1024, 1, 16 * kMiB},
+    {0x86, kMcu2, QT_TRANSLATE_NOOP("updateThread", "MCU2"), 0xD0, 0xD1, 0xD3, 10, 11, 1024, 0, 4 * kMiB},
+    {0x87, kEdid, QT_TRANSLATE_NOOP("updateThread", "EDID"), kNoRequest, 0xBD, 0xBC, kNoBit, 12, 1024, 0, 64 * kKiB},
+    {0x88, kHi3516, QT_TRANSLATE_NOOP("updateThread", "HI3516"), kNoRequest, 0xBF, 0xBC, kNoBit, kNoBit, 64, 0, 256 * kMiB},
+    {0x89, kHi3798, QT_TRANSLATE_NOOP("updateThread", "HI3798"), 0xBE, 0xBF, 0xF2, 13, 14, 1024, 0, 256 * kMiB},
 };
 
 uint32_t le32(const uint8_t* p)
@@ -60,6 +63,14 @@ Chunking chunk_payload(int32_t length, int chunk_size)
     return {length / chunk_size, length % chunk_size};
 }
 
+int64_t max_image_size()
+{
+    int64_t total = kHeaderSize;
+    for (const Target& t : kTargets)
+        total += t.max_payload;
+    return total;
+}
+
 ImageCheck check_image(const ImageHeader& header, int64_t header_bytes, int64_t file_size)
 {
     if (header_bytes < kHeaderSize)
@@ -75,7 +86,11 @@ ImageCheck check_image(const ImageHeader& header, int64_t header_bytes, int64_t 
         // 64-bit sum: offset and length are each up to 2^31 - 1.
         if (r.offset < 0 || int64_t(r.offset) + int64_t(r.length) > file_size)
             return {ImageFault::OutsideFile, k};
+        if (r.length > find_target(r.type)->max_payload)
+            return {ImageFault::TooLarge, k};
     }
+    if (file_size > max_image_size())
+        return {ImageFault::FileTooLarge, -1};
     return {};
 }
 

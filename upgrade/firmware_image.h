@@ -57,6 +57,18 @@ struct Target
     int program_failed_bit;
     int chunk_size;
     uint8_t units_bit; // bit in the upgraded-units byte, 0 for none
+    // The largest payload the part can take. Well above the largest image
+    // known for each part, far below what would occupy the link for an
+    // hour: a record beyond it is not an image for this unit, and erasing
+    // the part for it would leave it empty.
+    //   MCU1, MCU2        4 MiB  (the largest flash of such controllers)
+    //   FPGA             16 MiB  (bitstream with headroom)
+    //   bootloader        1 MiB
+    //   kernel           16 MiB
+    //   file system     128 MiB
+    //   EDID             64 KiB  (a few 128-byte blocks in practice)
+    //   HI3516, HI3798  256 MiB  (a processor's whole update package)
+    int32_t max_payload;
 };
 
 // The row for a type code, or null when the type is not in the table.
@@ -75,6 +87,10 @@ struct Chunking
 };
 Chunking chunk_payload(int32_t length, int chunk_size);
 
+// The largest image file taken: the header and every target at its largest
+// once. The engine holds the whole file in memory while it sends it.
+int64_t max_image_size();
+
 // Why an image is refused.
 enum class ImageFault {
     None,
@@ -82,6 +98,8 @@ enum class ImageFault {
     UnknownType,    // a used record has a type outside the table
     BadLength,      // a used record has a negative length
     OutsideFile,    // a used record's payload does not lie inside the file
+    TooLarge,       // a used record is larger than its target can hold
+    FileTooLarge,   // the file is larger than max_image_size()
 };
 
 struct ImageCheck
@@ -94,9 +112,9 @@ struct ImageCheck
 
 // Checks a header against the file it came from: `header_bytes` is how much
 // of the header could be read, `file_size` the size of the whole file. The
-// first fault found, in record order, is returned. Unused records are not
-// looked at; a header without any used record is not a fault (nothing will
-// be sent).
+// first fault found, in record order, is returned; the file's own size is
+// judged after the records. Unused records are not looked at; a header
+// without any used record is not a fault (nothing will be sent).
 ImageCheck check_image(const ImageHeader& header, int64_t header_bytes, int64_t file_size);
 
 } // namespace fw
