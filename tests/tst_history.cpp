@@ -1,0 +1,371 @@
+// The history window reads the statistics log back: rows put on the time
+// line (also those of earlier versions without a date), split into
+// recordings, loss per interval, CSV, and files it must refuse without
+// touching them. The logs are written with the log's own statements.
+#include "history_data.h"
+#include "history_reader.h"
+#include "history_window.h"
+#include "stat_log.h"
+#include "ui_history_window.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <QtCharts/QLineSeries>
+#include <cmath>
+
+using namespace history;
+
+namespace {
+
+struct Row
+{
+    QString time;
+    statlog::LogRecord rec;
+};
+
+// Runs statements on the file through a connection of the test's own.
+void sql(const QString& path, const QStringList& statements, const QVector<Row>& rows = {},
+         const QString& insert = {})
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("writer"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (const QString& s : statements)
+            QVERIFY2(q.exec(s), qPrintable(q.lastError().text() + " in " + s));
+        for (const Row& r : rows) {
+            QVERIFY(q.prepare(insert));
+            q.bindValue(QStringLiteral(":time"), r.time);
+            for (const Field& f : fields())
+                q.bindValue(QLatin1Char(':') + QLatin1String(f.name), f.get(r.rec));
+            QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("writer"));
+}
+
+// The log's statements for any table name, control characters and all.
+QString statement(const QString& model, const QString& table)
+{
+    return QString(model).replace("\"T\"", LogFile::quote(table));
+}
+
+void write_log(const QString& path, const QString& table, const QVector<Row>& rows)
+{
+    sql(path, {statement(statlog::create_statement("T"), table)}, rows,
+        statement(statlog::insert_statement("T"), table));
+}
+
+statlog::LogRecord rec(int g_rssi_1, uint32_t g_pass = 0, uint32_t g_fail = 0, uint32_t link = kLinkUp)
+{
+    statlog::LogRecord r;
+    r.g_rssi_1 = g_rssi_1;
+    r.g_ldpc_pass = g_pass;
+    r.g_ldpc_fail = g_fail;
+    r.grd_link_status = link;
+    return r;
+}
+
+QVector<Sample> samples_at(const QVector<int>& seconds)
+{
+    QVector<Sample> out;
+    for (int s : seconds)
+        out.append({1700000000000LL + s * 1000LL, false, {}});
+    return out;
+}
+
+QString iso(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(Qt::ISODate);
+}
+
+} // namespace
+
+class HistoryTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private slots:
+    void split_recordings_data()
+    {
+        QTest::addColumn<QVector<int>>("seconds");
+        QTest::addColumn<QString>("recordings"); // first-last:duration in s
+        QTest::newRow("no rows") << QVector<int>{} << "";
+        QTest::newRow("one row") << QVector<int>{0} << "0-0:0";
+        QTest::newRow("one a second") << QVector<int>{0, 1, 2} << "0-2:2";
+        QTest::newRow("gap of 10 s") << QVector<int>{0, 10} << "0-1:10";
+        QTest::newRow("gap of 11 s") << QVector<int>{0, 11} << "0-0:0 1-1:0";
+        QTest::newRow("three") << QVector<int>{0, 1, 2, 30, 31, 100} << "0-2:2 3-4:1 5-5:0";
+    }
+
+    void split_recordings()
+    {
+        QFETCH(QVector<int>, seconds);
+        QFETCH(QString, recordings);
+        QStringList got;
+        for (const Recording& r : history::split_recordings(samples_at(seconds)))
+            got << QStringLiteral("%1-%2:%3").arg(r.first).arg(r.last).arg(r.duration_ms() / 1000);
+        QCOMPARE(got.join(' '), recordings);
+    }
+
+    void loss_per_interval_data()
+    {
+        QTest::addColumn<uint>("pass_before");
+        QTest::addColumn<uint>("fail_before");
+        QTest::addColumn<uint>("pass");
+        QTest::addColumn<uint>("fail");
+        QTest::addColumn<double>("percent"); // NaN: no blocks
+        QTest::newRow("no blocks") << 5u << 5u << 5u << 5u << double(NAN);
+        QTest::newRow("none lost") << 0u << 0u << 100u << 0u << 0.0;
+        QTest::newRow("a quarter lost") << 0u << 0u << 75u << 25u << 25.0;
+        QTest::newRow("all lost") << 10u << 10u << 10u << 20u << 100.0;
+        QTest::newRow("pass counter wraps") << 0xFFFFFFF0u << 0u << 0x3Cu << 24u << 24.0;
+        QTest::newRow("fail counter wraps") << 0u << 0xFFFFFFFEu << 98u << 0u << 2.0;
+        // 50,000,000 failed: the percentage's product wraps in 32 bits, as
+        // on the status page.
+        QTest::newRow("product wraps") << 0u << 0u << 0u << 50000000u << double(float(705032704u) / 5e7f);
+    }
+
+    void loss_per_interval()
+    {
+        QFETCH(uint, pass_before);
+        QFETCH(uint, fail_before);
+        QFETCH(uint, pass);
+        QFETCH(uint, fail);
+        QFETCH(double, percent);
+        const double got = interval_loss(pass_before, fail_before, pass, fail);
+        if (std::isnan(percent))
+            QVERIFY(std::isnan(got));
+        else
+            QCOMPARE(got, percent);
+    }
+
+    void old_format_times_data()
+    {
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QStringList>("placed"); // * marks an assumed date
+        QTest::newRow("dated") << QStringList{"2024-05-01 10:00:00"} << QStringList{"2024-05-01T10:00:00"};
+        QTest::newRow("time of day") << QStringList{"10:00:00", "10:00:01"}
+                                     << QStringList{"2024-06-09T10:00:00*", "2024-06-09T10:00:01*"};
+        QTest::newRow("past midnight") << QStringList{"23:59:59", "00:00:00"}
+                                       << QStringList{"2024-06-08T23:59:59*", "2024-06-09T00:00:00*"};
+        QTest::newRow("mixed") << QStringList{"09:00:00", "2024-05-01 10:00:00"}
+                               << QStringList{"2024-06-09T09:00:00*", "2024-05-01T10:00:00"};
+        QTest::newRow("unreadable") << QStringList{"24:00:00", "10:00", "2024-13-01 10:00:00", "now", ""}
+                                    << QStringList{"-", "-", "-", "-", "-"};
+    }
+
+    void old_format_times()
+    {
+        QFETCH(QStringList, keys);
+        QFETCH(QStringList, placed);
+        QVector<TimeKey> parsed;
+        for (const QString& k : keys)
+            parsed << parse_time_key(k);
+        const QVector<Placed> got = place_times(parsed, QDate(2024, 6, 9));
+        QStringList texts;
+        for (int i = 0; i < got.size(); ++i)
+            texts << (parsed.at(i).kind == TimeKey::Invalid ? QStringLiteral("-")
+                                                           : iso(got.at(i).ms) + (got.at(i).date_assumed ? "*" : ""));
+        QCOMPARE(texts, placed);
+    }
+
+    void csv_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("dated row") << "2024-05-01 10:00:00"
+                                   << "2024-05-01T10:00:00,5805,4000000000,7,52,200,-5,4,0,0,0,0,0,0,0,0,0,0,0,0,0,"
+                                      "4294967295,0,0,0";
+        QTest::newRow("row of an earlier version") << "10:00:00"
+                                                   << "2024-06-09T10:00:00,5805,4000000000,7,52,200,-5,4,0,0,0,0,"
+                                                      "0,0,0,0,0,0,0,0,0,4294967295,0,0,1";
+    }
+
+    void csv()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, line);
+        Sample s;
+        const Placed p = place_times({parse_time_key(key)}, QDate(2024, 6, 9)).first();
+        s.ms = p.ms;
+        s.date_assumed = p.date_assumed;
+        s.rec.freq = 5805;
+        s.rec.g_ldpc_pass = 4000000000u;
+        s.rec.g_ldpc_fail = 7;
+        s.rec.g_rssi_1 = 52;
+        s.rec.g_rssi_2 = 200;
+        s.rec.g_snr = -5;
+        s.rec.g_rf_power = 4;
+        s.rec.eth_rev_packet = 0xFFFFFFFFu;
+        const QStringList lines = csv_text({s}, history::split_recordings({s}).first()).split('\n');
+        QCOMPARE(lines.value(0), QString("time,freq,G_LDPC_PASS,G_LDPC_FAIL,G_RSSI_1,G_RSSI_2,G_SNR,G_rf_power,"
+                                         "A_LDPC_PASS,A_LDPC_FAIL,A_RSSI_1,A_RSSI_2,A_SNR,A_rx_power,downlink,range,"
+                                         "a_VGA,g_VGA,grd_link_status,air_link_status,eth_lost_packet,"
+                                         "eth_rev_packet,antenna_status,current_antenna,date_assumed"));
+        QCOMPARE(lines.value(1), line);
+        QCOMPARE(lines.size(), 3); // and the final line end
+    }
+
+    // Files the window must read or refuse with a clear message, never
+    // changing a byte or the modification time.
+    void files_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message"); // of the open, or else of the load of the first table
+        QTest::addColumn<int>("rows");        // loaded from the first table; -1 none
+        QTest::newRow("missing") << "missing" << "does not exist" << -1;
+        QTest::newRow("folder") << "folder" << "is not a file" << -1;
+        QTest::newRow("empty") << "empty" << "" << -1;
+        QTest::newRow("not a database") << "garbage" << "not an SQLite database, or it is damaged" << -1;
+        QTest::newRow("damaged pages") << "damaged" << "damaged" << -1;
+        QTest::newRow("locked") << "locked" << "locked by another program" << -1;
+        QTest::newRow("foreign") << "foreign" << "lacks the columns time, freq" << -1;
+        QTest::newRow("missing column") << "missing column" << "lacks the columns G_RSSI_2." << -1;
+        QTest::newRow("extra column") << "extra column" << "" << 2;
+        QTest::newRow("quote") << "SN\"; DROP TABLE t; --" << "" << 2;
+        QTest::newRow("dots and spaces") << "SN a.b [c] 'd'" << "" << 2;
+        QTest::newRow("control characters") << "SN\nx\ty" << "" << 2;
+        QTest::newRow("rows of an earlier version") << "old" << "" << 2;
+    }
+
+    void files()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        QFETCH(int, rows);
+        static int n = 0;
+        const QString path = dir.filePath(QStringLiteral("f%1.db").arg(++n));
+        const QVector<Row> two{{"2024-05-01 10:00:00", rec(50)}, {"2024-05-01 10:00:01", rec(51)}};
+        QString create = statlog::create_statement("SN1");
+        QSqlDatabase locker;
+        if (kind == "folder") {
+            QVERIFY(QDir().mkpath(path));
+        } else if (kind == "empty" || kind == "garbage") {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            if (kind == "garbage")
+                f.write(QByteArray(4096, '\x5a'));
+        } else if (kind == "damaged") {
+            QVector<Row> many;
+            for (int i = 0; i < 500; ++i)
+                many.append({QStringLiteral("2024-05-01 10:%1:%2").arg(i / 60, 2, 10, QChar('0')).arg(i % 60, 2, 10, QChar('0')), rec(i)});
+            write_log(path, "SN1", many);
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.seek(4096 + 100)); // the table's pages follow the schema's
+            f.write(QByteArray(8192, '\xff'));
+        } else if (kind == "locked") {
+            write_log(path, "SN1", two);
+            locker = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+            locker.setDatabaseName(path);
+            QVERIFY(locker.open());
+            QVERIFY(QSqlQuery(locker).exec("BEGIN EXCLUSIVE"));
+        } else if (kind == "foreign") {
+            sql(path, {"create table people(name text, age int)", "insert into people values('a', 1)"});
+        } else if (kind == "missing column") {
+            sql(path, {create.replace("G_RSSI_2 Tinyint, ", "")});
+        } else if (kind == "extra column") {
+            sql(path, {create.replace("freq Smallint", "note text, freq Smallint")}, two,
+                statlog::insert_statement("SN1"));
+        } else if (kind == "old") {
+            write_log(path, "SN1", {{"23:59:59", rec(50)}, {"00:00:00", rec(51)}});
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(QDateTime(QDate(2024, 6, 9), QTime(12, 0)), QFileDevice::FileModificationTime));
+        } else if (kind != "missing") {
+            write_log(path, kind, two);
+        }
+        const QFileInfo before(path);
+        QByteArray hash;
+        if (before.isFile()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            hash = QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
+        }
+        const QStringList files_before = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+
+        int loaded = -1;
+        QString said;
+        {
+            LogFile log(path);
+            if (!log.open(&said)) {
+                QVERIFY(!said.isEmpty());
+            } else if (!log.tables().isEmpty()) {
+                if (kind.startsWith("SN"))
+                    QCOMPARE(log.tables().first().name, kind);
+                const LoadResult r = log.load(log.tables().first().name);
+                said = r.error;
+                if (r.error.isEmpty()) {
+                    loaded = r.samples.size();
+                    QCOMPARE(r.samples.last().rec.g_rssi_1, 51);
+                    if (kind == "old") {
+                        QCOMPARE(iso(r.samples.first().ms), QString("2024-06-08T23:59:59"));
+                        QVERIFY(r.samples.first().date_assumed);
+                    }
+                }
+            }
+        }
+        if (locker.isValid()) {
+            locker.close();
+            locker = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+        }
+        QVERIFY2(message.isEmpty() ? said.isEmpty() : said.contains(message), qPrintable(said));
+        QCOMPARE(loaded, rows);
+
+        const QFileInfo after(path);
+        QCOMPARE(after.exists(), before.exists());
+        QCOMPARE(after.lastModified(), before.lastModified());
+        if (before.isFile()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1), hash);
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), files_before);
+    }
+
+    // The window on a generated log: the file chosen through its dialog,
+    // the latest recording plotted point for point.
+    void window_plots_the_latest_recording()
+    {
+        const QString path = dir.filePath("window.db");
+        write_log(path, "SNQL24G0000001",
+                  {{"2024-05-01 09:00:00", rec(40)},
+                   {"2024-05-01 10:00:00", rec(50, 100, 0)},
+                   {"2024-05-01 10:00:01", rec(0xFF, 190, 10, 2)},
+                   {"2024-05-01 10:00:02", rec(52, 190, 10, 2)},
+                   {"2024-05-01 10:00:03", rec(53, 290, 10)}});
+        HistoryWindow w;
+        w.open_dialog = [&](QWidget*, const QString&, const QString&, const QString&) { return path; };
+        w.form()->pushButton_open->click();
+        QVERIFY2(w.message().isEmpty(), qPrintable(w.message()));
+        QCOMPARE(w.form()->treeWidget_units->topLevelItem(0)->text(0), QString("QL24G0000001"));
+        QCOMPARE(w.recordings().size(), 2);
+        QCOMPARE(w.form()->treeWidget_recordings->currentIndex().row(), 1);
+
+        auto plotted = [&](SeriesId id) {
+            QStringList out;
+            for (const QPointF& p : w.series(id)->pointsVector())
+                out << QDateTime::fromMSecsSinceEpoch(qint64(p.x())).toString("hh:mm:ss") + "="
+                           + (std::isnan(p.y()) ? QString("gap") : QString::number(p.y()));
+            return out.join(' ');
+        };
+        QCOMPARE(plotted(GroundRssi1), QString("10:00:00=-50 10:00:01=gap 10:00:02=-52 10:00:03=-53"));
+        QCOMPARE(plotted(GroundLoss), QString("10:00:00=gap 10:00:01=10 10:00:02=gap 10:00:03=0"));
+        QVERIFY(w.form()->plainTextEdit_summary->toPlainText().contains("Link drops (ground unit): 1"));
+    }
+};
+
+QTEST_MAIN(HistoryTest)
+#include "tst_history.moc"
