@@ -228,6 +228,9 @@ private:
 
     // Connection state.
     libusb_context* ctx = nullptr;
+    // While an upgrade runs, asks first; stops the upgrade before closing
+    // (upgrade/upgrade_control.cpp).
+    void closeEvent(QCloseEvent* event) override;
     libusb_device_handle* dev_handle = nullptr;
     QTimer timer; // the status poll
     updateThread* upThread = nullptr;
@@ -304,3 +307,14 @@ private:
     void build_file_places();
     // END file places
 };
+public:
+    // On every connection: clears the Update page's message and progress,
+    // unless a run owns them or they show a failure not yet followed by
+    // anything new (a new upgrade, another file).
+    void reset_upgrade_page_on_connect();
+
+private:
+    // The last run ended in failure and nothing new has been started since.
+    bool upgrade_failure_shown = false;
+    // The window is closing over a run it stopped: its end shows nothing.
+    bool upgrade_closing = false;

@@ -21,12 +21,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <atomic>
+#include <fcntl.h>
 #include <functional>
+#include <future>
 #include <libusb.h>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 #include "upgrade_support.h"
 
@@ -45,6 +51,36 @@ QString fake_dialog(QWidget* parent, const QString& caption, const QString& dir,
     g_dialog_dir = dir;
     g_dialog_filter = filter;
     return g_dialog_answer;
+}
+
+// The close question: what it was asked, what it answers.
+QString g_question_title, g_question_text;
+int g_questions = 0;
+bool g_question_answer = false;
+std::atomic<bool> g_question_answered{false};
+bool fake_question(QWidget*, const QString& title, const QString& text)
+{
+    ++g_questions;
+    g_question_title = title;
+    g_question_text = text;
+    g_question_answered = true;
+    return g_question_answer;
+}
+
+// The page's description of `path` on a thread of its own: should the call
+// block (a pipe opened for reading), the pipe's other end is opened to let
+// it go, and the test fails instead of hanging.
+upgrade_ui::ImageDescription describe_without_hanging(const QString& path, bool* blocked)
+{
+    std::promise<upgrade_ui::ImageDescription> promise;
+    std::future<upgrade_ui::ImageDescription> result = promise.get_future();
+    std::thread reader([&] { promise.set_value(upgrade_ui::describe_image_file(path)); });
+    *blocked = result.wait_for(std::chrono::seconds(2)) != std::future_status::ready;
+    const int writer = *blocked ? ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK) : -1;
+    reader.join();
+    if (writer >= 0)
+        ::close(writer);
+    return result.get();
 }
 
 } // namespace
@@ -158,6 +194,7 @@ private slots:
             g_before_sleep = nullptr;
         }
         upgrade_ui::set_open_file_function(nullptr);
+        upgrade_ui::set_close_question_function(nullptr);
         dev.reset();
         unit.reset();
         reset_bus();
@@ -668,6 +705,13 @@ private slots:
         QTest::newRow("unknown type") << "unknown" << "invalid image: record 2 has unknown type 0x8a";
         QTest::newRow("payload beyond the end") << "beyond" << "invalid image: record 1 lies outside the file";
         QTest::newRow("negative length") << "negative" << "invalid image: record 0 has invalid length -5";
+        QTest::newRow("named pipe") << "fifo"
+                                    << "not a regular file: a pipe, a device or a socket cannot be an image";
+        QTest::newRow("2 GiB sparse file, one MCU1 record spanning it")
+            << "huge record" << "invalid image: record 0 is too large for MCU1: 2147483488 bytes, at most 4194304";
+        QTest::newRow("sparse file larger than any image")
+            << "huge file"
+            << QString("image file too large: %1 bytes, at most %2").arg(fw::max_image_size() + 1).arg(fw::max_image_size());
     }
 
     void refused_images()
@@ -686,6 +730,17 @@ private slots:
             path = write_file(*dir, "empty.bin", QByteArray());
         } else if (kind == "short") {
             path = write_file(*dir, "short.bin", build_image({{kMcu1, payload(10, 1)}}).left(100));
+        } else if (kind == "fifo") {
+            path = dir->filePath("pipe.bin");
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == "huge record" || kind == "huge file") {
+            // Sparse: the size costs no disk.
+            QByteArray image = build_image({{kMcu1, payload(10, 1)}});
+            const qint64 size = kind == "huge record" ? qint64(1) << 31 : fw::max_image_size() + 1;
+            if (kind == "huge record")
+                put32(image, 4, uint32_t(size - fw::kHeaderSize));
+            path = write_file(*dir, "huge.bin", image);
+            QVERIFY(QFile::resize(path, size));
         } else {
             QByteArray image = build_image({{kMcu1, payload(300, 1)}, {kFpga, payload(300, 2)}, {kBoot, payload(300, 3)}});
             if (kind == "unknown")
@@ -696,6 +751,13 @@ private slots:
                 put32(image, 0 * 16 + 4, uint32_t(-5));
             path = write_file(*dir, "image.bin", image);
         }
+        // The page says so first, and never waits on the file.
+        bool blocked = false;
+        const upgrade_ui::ImageDescription page = describe_without_hanging(path, &blocked);
+        QVERIFY2(!blocked, "the page's description blocked on the file");
+        QVERIFY(page.refused);
+        QCOMPARE(page.text, "This image would be refused: " + message);
+
         Events ev;
         QVERIFY(harness->run(path, ev));
         // Not one request: nothing erased.
@@ -705,27 +767,43 @@ private slots:
         QCOMPARE(ev.progress(), QList<int>{1});
     }
 
-    void short_read_is_not_sent()
+    void image_changed_during_the_run_data()
     {
-        // The file shrinks under the engine after the checks: the chunk
-        // must not go out with stale bytes.
+        QTest::addColumn<QString>("change");
+        QTest::newRow("cut short") << "shrink";
+        QTest::newRow("rewritten in place") << "rewrite";
+    }
+
+    void image_changed_during_the_run()
+    {
+        // The file changes under the engine after the checks: what goes to
+        // the unit is the image as it was when the run began, whole.
+        QFETCH(QString, change);
         fast_clock();
         connect_harness();
-        const QString path = write_file(*dir, "image.bin", build_image({{kMcu1, payload(2500, 22)}}));
+        const QByteArray data = payload(2500, 22);
+        const QString path = write_file(*dir, "image.bin", build_image({{kMcu1, data}}));
+        auto changed = std::make_shared<std::atomic<bool>>(false);
         {
             std::lock_guard<std::mutex> lock(g_sleep_mutex);
-            g_before_sleep = [path](int ms) {
-                if (ms == 200) // the pause between the seek and the first chunk
-                    QFile::resize(path, fw::kHeaderSize + 1000);
+            g_before_sleep = [path, change, changed](int ms) {
+                if (ms != upgrade_timing::kTransferStartPauseMs || changed->exchange(true))
+                    return;
+                QFile f(path);
+                if (change == "shrink") {
+                    f.resize(fw::kHeaderSize + 1000);
+                } else if (f.open(QIODevice::ReadWrite)) {
+                    f.seek(fw::kHeaderSize);
+                    f.write(payload(2500, 99));
+                }
             };
         }
         Events ev;
-        DebugCapture capture;
         QVERIFY(harness->run(path, ev));
-        QCOMPARE(sequence(tokens(wire(dev))), QString("B0 F8 B1"));
-        QCOMPARE(ev.last_message(), QString("file read failed"));
-        QVERIFY(ev.debug().contains("file read failed"));
-        expect_no_success(ev);
+        QVERIFY(*changed);
+        QCOMPARE(sequence(tokens(wire(dev))), QString("B0 F8 B1 W1024 BA W1024 BA W452 BA BC=10 F5=02"));
+        QCOMPARE(up().flashed(Up::Mcu1), bytes(data));
+        QCOMPARE(ev.last_message(), QString("Upgrade success"));
     }
 
     // --- the Update page -----------------------------------------------------
@@ -863,6 +941,147 @@ private slots:
         QCOMPARE(ui->label_update_message->text(), QString("program failed"));
         QVERIFY(w->poll_timer()->isActive());
         QCOMPARE(poll_connections(), 1);
+    }
+
+    void close_during_upgrade_data()
+    {
+        QTest::addColumn<QString>("answer"); // "": no upgrade runs, nobody is asked
+        QTest::newRow("no upgrade running: closes unasked") << "";
+        QTest::newRow("Enter in the question keeps the upgrade running") << "enter";
+        QTest::newRow("closed anyway: the upgrade stops first") << "yes";
+    }
+
+    void close_during_upgrade()
+    {
+        QFETCH(QString, answer);
+        fast_clock();
+        make_window();
+        w->show();
+        Ui::Wireless_Video_Link* ui = w->form();
+        g_questions = 0;
+        g_question_answered = false;
+        if (answer.isEmpty()) {
+            upgrade_ui::set_close_question_function(&fake_question);
+            QVERIFY(w->close());
+            QCOMPARE(g_questions, 0);
+            QVERIFY(!w->isVisible());
+            return;
+        }
+        QString box_text;
+        QMessageBox::StandardButton box_default = QMessageBox::NoButton;
+        QTimer answerer;
+        if (answer == "yes") {
+            g_question_answer = true;
+            upgrade_ui::set_close_question_function(&fake_question);
+        } else {
+            // The real question: read, then answered with Enter.
+            QObject::connect(&answerer, &QTimer::timeout, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!box || !box->isVisible())
+                    return;
+                box_text = box->text();
+                box_default = box->standardButton(box->defaultButton());
+                QTest::keyClick(box, Qt::Key_Return);
+                g_question_answered = true;
+            });
+            answerer.start(20);
+        }
+        const QByteArray data = payload(2500, 27);
+        ui->lineEdit_file->setText(write_file(*dir, "image.bin", build_image({{kMcu1, data}})));
+        // The close comes while the engine pauses before the data; it
+        // waits there until the question is answered (or it is told to
+        // stop).
+        {
+            std::lock_guard<std::mutex> lock(g_sleep_mutex);
+            auto once = std::make_shared<std::atomic<bool>>(false);
+            Wireless_Video_Link* window = w;
+            g_before_sleep = [window, once](int ms) {
+                if (ms != upgrade_timing::kTransferStartPauseMs || once->exchange(true))
+                    return;
+                QMetaObject::invokeMethod(window, "close", Qt::QueuedConnection);
+                QElapsedTimer t;
+                t.start();
+                while (!g_question_answered && !QThread::currentThread()->isInterruptionRequested()
+                       && t.elapsed() < 10000)
+                    QThread::msleep(2);
+            };
+        }
+        Events ev;
+        QObject ctx;
+        dev->holdTransfers(true);
+        ui->pushButton_upgrade->click();
+        auto* engine = w->findChild<updateThread*>();
+        QVERIFY(engine);
+        watch(engine, &ctx, &ev);
+        dev->holdTransfers(false);
+
+        const QString question = "An upgrade is running. Closing now stops it part-way and may leave the unit "
+                                 "without working firmware until it is upgraded again. Close anyway?";
+        if (answer == "yes") {
+            QVERIFY(wait_for([&] { return !w->isVisible(); }, 10000));
+            // Hidden only once the engine had ended.
+            QVERIFY(engine->isFinished());
+            QCOMPARE(g_questions, 1);
+            QCOMPARE(g_question_title, QString("warning"));
+            QCOMPARE(g_question_text, question);
+            QVERIFY(wait_for([&] { return ev.has("isdone"); }));
+            QCOMPARE(sequence(tokens(wire(dev), true)), QString("B0 F8 B1"));
+            QCOMPARE(ev.last_message(), QString("Upgrade stopped"));
+            expect_no_success(ev);
+            QVERIFY(up().flashed(Up::Mcu1).empty());
+            // Its end is given back without the closing pause.
+            QVERIFY(wait_for([&] { return ui->pushButton_upgrade->isEnabled(); }, 2000));
+        } else {
+            QVERIFY(wait_for([&] { return ev.has("isdone"); }, 10000));
+            QCOMPARE(box_text, question);
+            QCOMPARE(box_default, QMessageBox::No);
+            QVERIFY(w->isVisible());
+            QCOMPARE(ev.last_message(), QString("Upgrade success"));
+            QCOMPARE(up().flashed(Up::Mcu1), bytes(data));
+        }
+    }
+
+    void page_after_reconnection_data()
+    {
+        QTest::addColumn<bool>("fail");
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<bool>("cleared");
+        QTest::newRow("failed run: the reason stays") << true << "" << false;
+        QTest::newRow("failed run, another file chosen: cleared") << true << "choose" << true;
+        QTest::newRow("failed run, a path typed: cleared") << true << "type" << true;
+        QTest::newRow("successful run: cleared") << false << "" << true;
+    }
+
+    void page_after_reconnection()
+    {
+        // What a (re)connection does to the page after a run, e.g. the
+        // second controller coming back after the engine gave up on it.
+        QFETCH(bool, fail);
+        QFETCH(QString, then);
+        QFETCH(bool, cleared);
+        fast_clock();
+        make_window();
+        Ui::Wireless_Video_Link* ui = w->form();
+        if (fail)
+            up().rejectCheck(Up::Mcu1);
+        const QString image = write_file(*dir, "image.bin", build_image({{kMcu1, payload(1500, 28)}}));
+        ui->lineEdit_file->setText(image);
+        ui->pushButton_upgrade->click();
+        QVERIFY(wait_for([&] { return ui->pushButton_upgrade->isEnabled(); }, 30000));
+        const QString shown = ui->label_update_message->text();
+        const int progress = ui->progressBar->value();
+        QCOMPARE(shown, QString(fail ? "Upgrade failed" : "Upgrade success"));
+
+        if (then == "choose") {
+            upgrade_ui::set_open_file_function(&fake_dialog);
+            g_dialog_answer = image;
+            ui->Select_file_button->click();
+        } else if (then == "type") {
+            QTest::keyClick(ui->lineEdit_file, Qt::Key_Backspace);
+        }
+        w->reset_upgrade_page_on_connect();
+        QCOMPARE(ui->label_update_message->text(), cleared ? QString() : shown);
+        QCOMPARE(ui->progressBar->value(), cleared ? 0 : progress);
     }
 
     void mcu2_restart_through_the_window()

@@ -4,9 +4,13 @@
 #include "tsan_annotations.h"
 #include "usb_transport.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
+#include <QFile>
+#include <QFileInfo>
 #include <QTime>
 #include <atomic>
+#include <cstring>
 #include <libusb.h>
 
 using namespace upgrade_timing;
@@ -46,10 +50,25 @@ constexpr uint8_t kMcu1Check = 0x10;
 constexpr uint8_t kFpgaCheck = 0x20;
 constexpr uint8_t kHi3798Check = 0x30;
 
+// What a request returns once the engine has been told to stop.
+constexpr int kStopped = LIBUSB_ERROR_INTERRUPTED;
+// The image is read in blocks of this size, so that a stop is not held up
+// by a large file on slow media.
+constexpr qint64 kReadBlock = 1 << 20;
+// A pause is cut into slices of at most this much, to notice a stop.
+constexpr int kSleepSliceMs = 10;
+
 void real_sleep(int ms)
 {
-    if (ms > 0)
-        QThread::msleep(static_cast<unsigned long>(ms));
+    // The whole pause, unless the thread is told to stop meanwhile.
+    QThread* const self = QThread::currentThread();
+    QDeadlineTimer deadline(ms > 0 ? ms : 0, Qt::PreciseTimer);
+    for (;;) {
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0 || self->isInterruptionRequested())
+            return;
+        QThread::msleep(static_cast<unsigned long>(qMin<qint64>(left, kSleepSliceMs)));
+    }
 }
 
 std::atomic<updateThread::SleepFunction> g_sleep{&real_sleep};
@@ -68,8 +87,9 @@ updateThread::updateThread(QObject* parent)
 
 updateThread::~updateThread()
 {
-    // Destroying a running QThread aborts the process; the run ends soon
-    // once the window has taken the device away.
+    // Destroying a running QThread aborts the process; the run stops
+    // before its next request.
+    requestInterruption();
     wait();
     // The run is over: what it left in the members is ours now. (wait()
     // orders that through Qt's locks, which ThreadSanitizer cannot see.)
@@ -83,6 +103,8 @@ void updateThread::set_sleep_function(SleepFunction function)
 
 void updateThread::sleep_ms(int ms)
 {
+    if (stop_requested())
+        return;
     g_sleep.load()(ms);
 }
 
@@ -141,6 +163,8 @@ int updateThread::send_upgrade_request(const QString& label, uint8_t direction, 
     if (!current_dev_handle())
         return -88;
     for (;;) {
+        if (stop_requested())
+            return kStopped;
         // Re-read each time: the window may take the handle away meanwhile.
         libusb_device_handle* handle = current_dev_handle();
         const int rc = usb_vendor_transfer(handle, direction, recipient, request, value, index, data,
@@ -172,6 +196,8 @@ int updateThread::send_upgrade_data(uint8_t endpoint, unsigned char* data, int l
     if (!current_dev_handle())
         return -88;
     for (;;) {
+        if (stop_requested())
+            return kStopped;
         libusb_device_handle* handle = current_dev_handle();
         const int rc = usb_bulk_transfer(handle, endpoint, data, length, timeout, transferred);
         if (rc >= 0) {
@@ -207,55 +233,110 @@ void updateThread::report_transfer_error(int code, const QString& message)
 
 // ------------------------------------------------------------ the run
 
-int updateThread::Update_from_file2()
+QString updateThread::file_refusal(const QFileInfo& file)
 {
-    qDebug() << "update thread running";
-    emit refresh_horizen_value(1);
+    if (!file.exists())
+        return tr("file not exist!");
+    // A folder cannot be opened. A pipe, a device or a socket may block
+    // the open or the reads, or never end: only a regular file is an image.
+    if (file.isDir())
+        return tr("open file error!");
+    if (!file.isFile())
+        return tr("not a regular file: a pipe, a device or a socket cannot be an image");
+    return QString();
+}
 
-    auto refuse = [this](const QString& text) {
-        emit refresh_update_text(text);
-        report_transfer_error(0, text);
-        if (image_file)
-            image_file->close();
-        return -1;
-    };
-
-    image_file = std::make_unique<QFile>(file_path);
-    if (!image_file->exists())
-        return refuse(tr("file not exist!"));
-    // Unbuffered: every chunk is read from the file as it is now, so a
-    // file that changes under the run shows up as a short read.
-    if (!image_file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return refuse(tr("open file error!"));
-    unsigned char raw[fw::kHeaderSize] = {};
-    const qint64 got = image_file->read(reinterpret_cast<char*>(raw), fw::kHeaderSize);
-    if (got <= 0)
-        return refuse(tr("read file error!"));
-    header = fw::parse_header(raw, static_cast<int>(got));
-
-    // Nothing may be erased for an image that cannot be carried through:
-    // check every used record against the file first.
-    const fw::ImageCheck check = fw::check_image(header, got, image_file->size());
+QString updateThread::image_refusal(const QByteArray& head, qint64 file_size)
+{
+    if (head.isEmpty())
+        return tr("read file error!");
+    const int got = int(qMin<qint64>(head.size(), fw::kHeaderSize));
+    const fw::ImageHeader h = fw::parse_header(reinterpret_cast<const uint8_t*>(head.constData()), got);
+    const fw::ImageCheck check = fw::check_image(h, got, file_size);
     switch (check.fault) {
     case fw::ImageFault::None:
         break;
     case fw::ImageFault::ShortHeader:
-        return refuse(tr("image file too short!"));
+        return tr("image file too short!");
     case fw::ImageFault::UnknownType:
-        return refuse(tr("invalid image: record %1 has unknown type 0x%2")
-                          .arg(check.record)
-                          .arg(header[check.record].type, 0, 16));
+        return tr("invalid image: record %1 has unknown type 0x%2").arg(check.record).arg(h[check.record].type, 0, 16);
     case fw::ImageFault::BadLength:
-        return refuse(tr("invalid image: record %1 has invalid length %2")
-                          .arg(check.record)
-                          .arg(header[check.record].length));
+        return tr("invalid image: record %1 has invalid length %2").arg(check.record).arg(h[check.record].length);
     case fw::ImageFault::OutsideFile:
-        return refuse(tr("invalid image: record %1 lies outside the file").arg(check.record));
+        return tr("invalid image: record %1 lies outside the file").arg(check.record);
+    case fw::ImageFault::TooLarge: {
+        const fw::Target* t = fw::find_target(h[check.record].type);
+        return tr("invalid image: record %1 is too large for %2: %3 bytes, at most %4")
+            .arg(check.record)
+            .arg(tr(t->name))
+            .arg(h[check.record].length)
+            .arg(t->max_payload);
     }
+    case fw::ImageFault::FileTooLarge:
+        return tr("image file too large: %1 bytes, at most %2").arg(file_size).arg(fw::max_image_size());
+    }
+    return QString();
+}
+
+QString updateThread::take_snapshot()
+{
+    image.clear();
+    const QString not_file = file_refusal(QFileInfo(file_path));
+    if (!not_file.isEmpty())
+        return not_file;
+    QFile file(file_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return tr("open file error!");
+    const QByteArray head = file.read(fw::kHeaderSize);
+    // The header against the file's size before the rest is read: a file
+    // no unit could take is not read into memory.
+    const QString early = image_refusal(head, file.size());
+    if (!early.isEmpty())
+        return early;
+
+    // One byte past the limit tells a file that grew beyond it meanwhile.
+    const qint64 limit = fw::max_image_size() + 1;
+    image = head;
+    image.reserve(int(qBound<qint64>(head.size(), file.size(), limit)));
+    while (image.size() < limit) {
+        if (stop_requested())
+            return tr("Upgrade stopped");
+        const QByteArray block = file.read(qMin(kReadBlock, limit - image.size()));
+        if (block.isEmpty())
+            break;
+        image += block;
+    }
+    if (file.error() != QFileDevice::NoError)
+        return tr("read file error!");
+    // What is sent is what is checked: the copy, whatever the file is now.
+    return image_refusal(image.left(fw::kHeaderSize), image.size());
+}
+
+int updateThread::Update_from_file2()
+{
+    qDebug() << "update thread running";
+    run_succeeded = false;
+    emit refresh_horizen_value(1);
+
+    // Nothing may be erased for an image that cannot be carried through:
+    // every used record is checked against the copy first.
+    const QString refusal = take_snapshot();
+    if (!refusal.isEmpty()) {
+        image.clear();
+        emit refresh_update_text(refusal);
+        report_transfer_error(0, refusal);
+        return -1;
+    }
+    header = fw::parse_header(reinterpret_cast<const uint8_t*>(image.constData()),
+                              int(qMin<qint64>(image.size(), fw::kHeaderSize)));
 
     bool stage_failed = false;
     for (record_index = 0; record_index < fw::kRecordCount; ++record_index) {
         if (header[record_index].used()) {
+            if (stop_requested()) {
+                stage_failed = true;
+                break;
+            }
             parse_image_record();
             if (prepare_target() < 0) {
                 stage_failed = true;
@@ -267,13 +348,13 @@ int updateThread::Update_from_file2()
                 stage_failed = true;
                 break;
             }
-            rc = step2_wait_erase();
+            rc = stop_requested() ? kStopped : step2_wait_erase();
             if (rc < 0) {
                 qDebug() << "step2 error: " << rc;
                 stage_failed = true;
                 break;
             }
-            rc = step3_program();
+            rc = stop_requested() ? kStopped : step3_program();
             if (rc < 0) {
                 qDebug() << "step3 error: " << rc;
                 stage_failed = true;
@@ -293,8 +374,13 @@ int updateThread::Update_from_file2()
 
     // Stages that fail on a transfer or a late check leave "Done" or a
     // progress text on the label; the run must not end looking like success.
-    if (stage_failed && !failure_shown)
+    if (stage_failed && stop_requested()) {
+        qDebug() << "upgrade stopped before its end";
+        show_failure(tr("Upgrade stopped"));
+        emit refresh_debug_text(tr("Upgrade stopped"));
+    } else if (stage_failed && !failure_shown) {
         emit refresh_update_text(tr("Upgrade failed"));
+    }
 
     if (target_index == fw::kFpga && !upgrade_ok)
         emit fpga_upfailed();
@@ -305,7 +391,8 @@ int updateThread::Update_from_file2()
                                 kFinishTimeout);
         }
     }
-    image_file->close();
+    image.clear();
+    run_succeeded = upgrade_ok && !stage_failed;
     return 0;
 }
 
@@ -335,6 +422,8 @@ int updateThread::prepare_target()
         count = c.count;
         numoflast = c.numoflast;
         emit refresh_horizen_value(3);
+        if (stop_requested())
+            return -1;
         if (libusb_device_handle* handle = current_dev_handle())
             usb_vendor_transfer(handle, usb::kDirOut, kRecipient, req::RestartMcu2, 0, 0, nullptr, 0,
                                 kRestartTimeout);
@@ -503,7 +592,8 @@ int updateThread::step3_program()
         }
     }
 
-    if (!image_file->seek(header[record_index].offset)) {
+    read_pos = header[record_index].offset;
+    if (read_pos < 0 || read_pos > image.size()) {
         show_failure(tr("file read failed"));
         emit refresh_debug_text(tr("file read failed"));
         return -1;
@@ -653,7 +743,11 @@ int updateThread::wait_fifo(int interval_ms, bool message_on_timeout, int* inqui
 
 int updateThread::read_payload(int length, bool final_transfer)
 {
-    const qint64 got = length > 0 ? image_file->read(reinterpret_cast<char*>(data_buffer), length) : 0;
+    const qint64 left = qMax<qint64>(0, image.size() - read_pos);
+    const qint64 got = qBound<qint64>(0, length, left);
+    if (got > 0)
+        std::memcpy(data_buffer, image.constData() + read_pos, size_t(got));
+    read_pos += got;
     if (got == length)
         return 0;
     // A short read would send stale bytes of the previous chunk.

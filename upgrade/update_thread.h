@@ -1,18 +1,21 @@
 // The firmware upgrade engine: runs on its own thread, one per upgrade. It
-// reads the image file, and for every used record drives its target through
-// preparation, erase, the wait for the erase and programming, talking to
-// the window only through signals.
+// reads the image file once, whole, and for every used record drives its
+// target through preparation, erase, the wait for the erase and
+// programming from that copy, talking to the window only through signals.
+// requestInterruption() stops it before its next request or pause.
 #pragma once
 
 #include "firmware_image.h"
 
 #include <QAtomicInt>
 #include <QAtomicPointer>
-#include <QFile>
+#include <QByteArray>
 #include <QString>
 #include <QThread>
+#include <atomic>
 #include <cstdint>
-#include <memory>
+
+class QFileInfo;
 
 struct libusb_device_handle;
 
@@ -60,6 +63,18 @@ public:
     using SleepFunction = void (*)(int ms);
     static void set_sleep_function(SleepFunction function);
 
+    // Why the engine would refuse the file before reading it (missing, a
+    // folder, not a regular file), in its own words; empty when it may be
+    // read. Looks at the file's type only: never opens it.
+    static QString file_refusal(const QFileInfo& file);
+    // Why it would refuse an image whose first bytes are `head` (at most
+    // the header; empty when nothing could be read) and whose whole size
+    // is `file_size`; empty when it would go ahead.
+    static QString image_refusal(const QByteArray& head, qint64 file_size);
+
+    // After the run: whether it ended in "Upgrade success".
+    bool succeeded() const { return run_succeeded.load(); }
+
 signals:
     void isdone();
     void refresh_update_text(QString text);
@@ -84,6 +99,10 @@ private:
     int send_upgrade_data(uint8_t endpoint, unsigned char* data, int length, uint32_t timeout,
                           int* transferred);
     void report_transfer_error(int code, const QString& message);
+
+    // Reads the file into `image`, checked; the refusal's text, or empty.
+    QString take_snapshot();
+    bool stop_requested() const { return isInterruptionRequested(); }
 
     void parse_image_record();
     int prepare_target();
@@ -110,7 +129,10 @@ private:
 
     QString file_path;
     QAtomicPointer<libusb_device_handle> dev_handle{nullptr};
-    std::unique_ptr<QFile> image_file;
+    // The image as it was when the run began; every byte sent comes from
+    // here, so a file rewritten meanwhile cannot mix into the flash.
+    QByteArray image;
+    qint64 read_pos = 0;
     fw::ImageHeader header{};
     int record_index = 0;
 
@@ -139,4 +161,5 @@ private:
     QAtomicInt hi3798_ready{0};
     uint8_t data_check_byte = 0;
     bool failure_shown = false;
+    std::atomic<bool> run_succeeded{false};
 };

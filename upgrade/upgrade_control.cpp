@@ -1,5 +1,6 @@
 // The Update page: choosing an image, starting the upgrade engine, showing
-// its progress, and giving the window back when it is done.
+// its progress, and giving the window back when it is done; and the
+// window's close, which must not leave an upgrade half done unasked.
 #include "upgrade_control.h"
 
 #include "wireless_video_link.h"
@@ -12,6 +13,7 @@
 #include "usb_transport.h"
 
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
@@ -41,6 +43,18 @@ QString platform_save_file(QWidget* parent, const QString& caption, const QStrin
 }
 
 upgrade_ui::SaveFileFunction g_save_file = &platform_save_file;
+
+bool platform_close_question(QWidget* parent, const QString& title, const QString& text)
+{
+    // Enter or Escape keeps the upgrade running: only a deliberate "Yes"
+    // stops it.
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+upgrade_ui::CloseQuestionFunction g_close_question = &platform_close_question;
 
 // The engine's texts, in its translation context, so that the page and the
 // engine say the same thing in either language.
@@ -84,34 +98,24 @@ SaveFileFunction save_file_function()
     return g_save_file;
 }
 
+void set_close_question_function(CloseQuestionFunction function)
+{
+    g_close_question = function ? function : &platform_close_question;
+}
+
+CloseQuestionFunction close_question_function()
+{
+    return g_close_question;
+}
+
 ImageDescription describe_image(const QByteArray& head, qint64 file_size)
 {
-    // The engine's checks, in its order.
-    if (head.isEmpty())
-        return refused(engine_text(QT_TRANSLATE_NOOP("updateThread", "read file error!")));
+    // The engine's checks, in its words.
+    const QString refusal = updateThread::image_refusal(head, file_size);
+    if (!refusal.isEmpty())
+        return refused(refusal);
     const int got = int(qMin<qint64>(head.size(), fw::kHeaderSize));
     const fw::ImageHeader header = fw::parse_header(reinterpret_cast<const uint8_t*>(head.constData()), got);
-    const fw::ImageCheck check = fw::check_image(header, got, file_size);
-    switch (check.fault) {
-    case fw::ImageFault::None:
-        break;
-    case fw::ImageFault::ShortHeader:
-        return refused(engine_text(QT_TRANSLATE_NOOP("updateThread", "image file too short!")));
-    case fw::ImageFault::UnknownType:
-        return refused(engine_text(QT_TRANSLATE_NOOP("updateThread",
-                                                     "invalid image: record %1 has unknown type 0x%2"))
-                           .arg(check.record)
-                           .arg(header[check.record].type, 0, 16));
-    case fw::ImageFault::BadLength:
-        return refused(engine_text(QT_TRANSLATE_NOOP("updateThread",
-                                                     "invalid image: record %1 has invalid length %2"))
-                           .arg(check.record)
-                           .arg(header[check.record].length));
-    case fw::ImageFault::OutsideFile:
-        return refused(engine_text(QT_TRANSLATE_NOOP("updateThread",
-                                                     "invalid image: record %1 lies outside the file"))
-                           .arg(check.record));
-    }
 
     QStringList targets;
     for (const fw::ImageRecord& r : header) {
@@ -132,9 +136,13 @@ ImageDescription describe_image_file(const QString& path)
 {
     if (path.isEmpty())
         return {};
+    // This runs on the window's thread at every keystroke: the file's type
+    // is looked at first, and only a regular file is opened (a pipe would
+    // hold the open until someone writes to it).
+    const QString not_file = updateThread::file_refusal(QFileInfo(path));
+    if (!not_file.isEmpty())
+        return refused(not_file);
     QFile file(path);
-    if (!file.exists())
-        return refused(engine_text(QT_TRANSLATE_NOOP("updateThread", "file not exist!")));
     if (!file.open(QIODevice::ReadOnly))
         return refused(engine_text(QT_TRANSLATE_NOOP("updateThread", "open file error!")));
     const QByteArray head = file.read(fw::kHeaderSize);
@@ -163,6 +171,8 @@ bool write_text_file(const QString& path, const QString& text, QString* error)
 void Wireless_Video_Link::on_Select_file_button_clicked()
 {
     const QString path = g_open_file(this, tr("Open File"), QString(), tr("Images (*.bin *.hex)"));
+    // Something new is chosen: the last run's failure has been seen.
+    upgrade_failure_shown = false;
     ui->lineEdit_file->setText(path);
     // Chosen again unchanged, the file may have changed on disk meanwhile.
     show_image_info();
@@ -172,7 +182,10 @@ void Wireless_Video_Link::build_upgrade_page()
 {
     // Whatever sets the path (the dialog, typing, a paste), the page says
     // what the file holds before the upgrade is started.
-    connect(ui->lineEdit_file, &QLineEdit::textChanged, this, [this] { show_image_info(); });
+    connect(ui->lineEdit_file, &QLineEdit::textChanged, this, [this] {
+        upgrade_failure_shown = false;
+        show_image_info();
+    });
     file_places::on_events(ui->label_image_info, {QEvent::LanguageChange}, [this] { show_image_info(); });
     show_image_info();
 
@@ -305,11 +318,29 @@ void Wireless_Video_Link::deal_update_done()
     if (upThread) {
         upThread->quit();
         upThread->wait();
+        // Set before the pause: a reconnection during it must not wipe
+        // the reason off the page.
+        upgrade_failure_shown = !upThread->succeeded();
     }
-    delay_msec(kEndPauseMs);
+    // A window closing over a stopped upgrade has nothing to show.
+    if (!upgrade_closing)
+        delay_msec(kEndPauseMs);
     set_upgrade_lock(false);
     resume_poll_after_upgrade();
     upgrade_busy = false;
+    upgrade_closing = false;
+}
+
+void Wireless_Video_Link::reset_upgrade_page_on_connect()
+{
+    // A run's texts are its own until its end has been handled, and a
+    // failure stays until the user starts something new: the unit coming
+    // back (the second controller after the engine gave up on it) is not
+    // an answer to it.
+    if (upgrade_busy || mcu2_restarting || upgrade_failure_shown)
+        return;
+    ui->label_update_message->clear();
+    ui->progressBar->setValue(0);
 }
 
 void Wireless_Video_Link::on_label_update_message_linkActivated(QString text)
@@ -334,6 +365,8 @@ void Wireless_Video_Link::deal_essert_hi3798_ver()
 
 void Wireless_Video_Link::mention_fpga_upgrade_failed()
 {
+    if (upgrade_closing)
+        return;
     QMessageBox box(QMessageBox::Warning, tr("warning"), tr("Please don't power off and try again."),
                     QMessageBox::Ok);
     box.exec();
@@ -341,7 +374,35 @@ void Wireless_Video_Link::mention_fpga_upgrade_failed()
 
 void Wireless_Video_Link::mention_mcu2_upgrade_done()
 {
+    if (upgrade_closing)
+        return;
     QMessageBox box(QMessageBox::Information, tr("prompt"), tr("Please restart device."),
                     QMessageBox::Ok);
     box.exec();
+}
+
+void Wireless_Video_Link::closeEvent(QCloseEvent* event)
+{
+    if (!upThread || !upThread->isRunning()) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    const bool close_anyway = g_close_question(
+        this, tr("warning"),
+        tr("An upgrade is running. Closing now stops it part-way and may leave the unit without working "
+           "firmware until it is upgraded again. Close anyway?"));
+    if (!close_anyway) {
+        event->ignore();
+        return;
+    }
+    // The run may have ended while the question was open.
+    if (upThread && upThread->isRunning()) {
+        qDebug() << "window closing: upgrade stopped by the user";
+        upgrade_closing = true;
+        // The engine stops before its next request or pause; at most the
+        // transfer in flight is waited for.
+        upThread->requestInterruption();
+        upThread->wait();
+    }
+    QWidget::closeEvent(event);
 }

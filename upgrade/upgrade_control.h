@@ -1,5 +1,6 @@
-// The Update page's file dialogs, replaceable so that tests never open a
-// real one, and what the page says about a chosen image.
+// The Update page's file dialogs and the question asked when the window is
+// closed during an upgrade, replaceable so that tests never open a real
+// one, and what the page says about a chosen image.
 #pragma once
 
 #include <QByteArray>
@@ -21,6 +22,14 @@ using SaveFileFunction = OpenFileFunction;
 void set_save_file_function(SaveFileFunction function);
 SaveFileFunction save_file_function();
 
+// Asked when the window is closed while an upgrade runs: true closes it
+// anyway (the upgrade is stopped first). The platform's message box, whose
+// default answer keeps the upgrade running, unless replaced; null restores
+// it.
+using CloseQuestionFunction = bool (*)(QWidget* parent, const QString& title, const QString& text);
+void set_close_question_function(CloseQuestionFunction function);
+CloseQuestionFunction close_question_function();
+
 // What the page says about an image before the upgrade starts: the targets
 // it holds with their sizes, or why the engine would refuse it (in the
 // engine's own words).
@@ -36,8 +45,9 @@ struct ImageDescription
 ImageDescription describe_image(const QByteArray& head, qint64 file_size);
 
 // Reads the head of the file at `path` and describes it; an empty path has
-// an empty description. A file that is missing or cannot be opened gets the
-// engine's texts for that.
+// an empty description. A file that is missing, not a regular file or
+// cannot be opened gets the engine's texts for that; only a regular file is
+// opened, so the call never blocks on a pipe or a device.
 ImageDescription describe_image_file(const QString& path);
 
 // Writes `text` (UTF-8) to `path` whole or not at all; on failure `error`

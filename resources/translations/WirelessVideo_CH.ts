@@ -23,6 +23,10 @@
 <context>
     <name>Wireless_Video_Link</name>
     <message>
+        <source>An upgrade is running. Closing now stops it part-way and may leave the unit without working firmware until it is upgraded again. Close anyway?</source>
+        <translation>正在升级。现在关闭会使升级中途停止，设备在重新升级之前可能没有可用的固件。仍要关闭吗？</translation>
+    </message>
+    <message>
         <source>0</source>
         <translation>0</translation>
     </message>
@@ -861,6 +865,22 @@
     <message>
         <source>image file too short!</source>
         <translation>固件文件太短！</translation>
+    </message>
+    <message>
+        <source>not a regular file: a pipe, a device or a socket cannot be an image</source>
+        <translation>不是普通文件：管道、设备或套接字不能作为固件文件</translation>
+    </message>
+    <message>
+        <source>invalid image: record %1 is too large for %2: %3 bytes, at most %4</source>
+        <translation>固件文件无效：第 %1 条记录对 %2 来说太大：%3 字节，最多 %4 字节</translation>
+    </message>
+    <message>
+        <source>image file too large: %1 bytes, at most %2</source>
+        <translation>固件文件太大：%1 字节，最多 %2 字节</translation>
+    </message>
+    <message>
+        <source>Upgrade stopped</source>
+        <translation>升级已停止</translation>
     </message>
     <message>
         <source>invalid image: record %1 has unknown type 0x%2</source>
