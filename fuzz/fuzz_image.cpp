@@ -24,13 +24,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
 
+    FUZZ_CHECK(int64_t(size) <= fw::max_image_size());
     unsigned sum = 0;
     for (const fw::ImageRecord& r : header) {
         if (!r.used())
             continue;
         const fw::Target* t = fw::find_target(r.type);
         FUZZ_CHECK(t && t->type == r.type && t->chunk_size > 0);
-        FUZZ_CHECK(r.length > 0 && r.offset >= 0);
+        FUZZ_CHECK(r.length > 0 && r.offset >= 0 && r.length <= t->max_payload);
         const fw::Chunking c = fw::chunk_payload(r.length, t->chunk_size);
         FUZZ_CHECK(c.count >= 0 && c.numoflast >= 0 && c.numoflast < t->chunk_size);
         FUZZ_CHECK(int64_t(c.count) * t->chunk_size + c.numoflast == r.length);
