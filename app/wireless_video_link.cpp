@@ -4,6 +4,7 @@
 
 #include "encry_form.h"
 #include "enable_switch.h"
+#include "history_window.h"
 #include "switch_button.h"
 #include "update_thread.h"
 
@@ -55,6 +56,8 @@ Wireless_Video_Link::Wireless_Video_Link(QWidget* parent)
     build_navigation();
     build_upgrade_page();
     build_file_places();
+    // The statistics log read back, in a window of its own.
+    connect(ui->pushButton_history, &QPushButton::clicked, this, [this] { HistoryWindow::show_window(this); });
 
     connect(ui->switch_bind, &enable_switch::checkedChanged, this, &Wireless_Video_Link::set_BindMode);
     connect(this, &Wireless_Video_Link::change_connect_label, ui->widget_status, &switch_button::setChecked);

@@ -5,7 +5,10 @@
 #include "history_reader.h"
 #include "stat_log.h"
 
+#include <QCheckBox>
 #include <QDateTime>
+#include <QHBoxLayout>
+#include <QPainter>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -34,6 +37,11 @@ constexpr qint64 kMinSpanMs = 10000;
 QString when(qint64 ms)
 {
     return QDateTime::fromMSecsSinceEpoch(ms).toString(QLatin1String(kDateTime));
+}
+
+QString minute(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
 QString time_of(qint64 ms)
@@ -66,9 +74,28 @@ std::pair<double, double> extent(const std::array<QVector<QPointF>, SeriesCount>
     return {lo, hi};
 }
 
-double round_up(double v, double step)
+constexpr int kTicks = 5;
+
+// A range around [lo, hi] whose kTicks ticks fall on round numbers, so
+// that the axes on either side share the grid lines.
+std::pair<double, double> nice_range(double lo, double hi)
 {
-    return std::ceil(v / step) * step;
+    const double span = std::max(hi - lo, 1e-9) / (kTicks - 1);
+    const double magnitude = std::pow(10.0, std::floor(std::log10(span)));
+    double step = magnitude;
+    for (double m : {1.0, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 6.0, 8.0, 10.0}) {
+        step = m * magnitude;
+        if (std::floor(lo / step) * step + step * (kTicks - 1) >= hi)
+            break;
+    }
+    const double first = std::floor(lo / step) * step;
+    return {first, first + step * (kTicks - 1)};
+}
+
+void set_range(QValueAxis* axis, double lo, double hi)
+{
+    const auto [from, to] = nice_range(lo, hi);
+    axis->setRange(from, to);
 }
 
 } // namespace
@@ -82,8 +109,10 @@ HistoryWindow::HistoryWindow(QWidget* parent)
     ui->setupUi(this);
     ui->splitter->setStretchFactor(0, 0);
     ui->splitter->setStretchFactor(1, 1);
-    ui->splitter->setSizes({380, 820});
+    ui->widget_lists->setMinimumWidth(340);
+    ui->splitter->setSizes({450, 830});
     ui->label_message->hide();
+    ui->label_date_note->hide();
     for (QTreeWidget* list : {ui->treeWidget_units, ui->treeWidget_recordings})
         list->setSelectionMode(QAbstractItemView::SingleSelection);
 
@@ -152,6 +181,7 @@ void HistoryWindow::build_plot()
     auto value_axis = [this](Qt::Alignment side, const QColor& colour) {
         auto* a = new QValueAxis;
         a->setLabelFormat(QStringLiteral("%g"));
+        a->setTickCount(kTicks);
         a->setTitleBrush(colour);
         a->setLabelsColor(colour);
         chart->addAxis(a, side);
@@ -189,17 +219,49 @@ void HistoryWindow::build_plot()
         s->attachAxis(look.axis);
         lines[size_t(look.id)] = s;
     }
-    // A click on a legend entry hides or shows its line.
-    for (QLegendMarker* m : chart->legend()->markers()) {
-        connect(m, &QLegendMarker::clicked, this, [m] {
-            QAbstractSeries* s = m->series();
-            s->setVisible(!s->isVisible());
-            m->setVisible(true);
-            QColor c = m->labelBrush().color();
-            c.setAlphaF(s->isVisible() ? 1.0 : 0.4);
-            m->setLabelBrush(c);
-        });
+    chart->legend()->hide();
+    auto* legend = new QWidget(ui->widget_plot);
+    auto* rows = new QVBoxLayout(legend);
+    rows->setContentsMargins(6, 2, 6, 2);
+    rows->setSpacing(2);
+    QHBoxLayout* row = nullptr;
+    const std::initializer_list<SeriesId> members[] = {{AirRssi1, AirRssi2, GroundRssi1, GroundRssi2},
+                                                       {GroundSnr, AirSnr},
+                                                       {DownlinkRate},
+                                                       {GroundLoss, AirLoss}};
+    for (size_t g = 0; g < groups.size(); ++g) {
+        // RSSI on the first line, the rest on the second.
+        if (g < 2) {
+            if (row)
+                row->addStretch(1);
+            row = new QHBoxLayout;
+            rows->addLayout(row);
+        } else {
+            row->addSpacing(14);
+        }
+        groups[g] = new QLabel(legend);
+        row->addWidget(groups[g]);
+        for (SeriesId id : members[g]) {
+            QLineSeries* s = lines[size_t(id)];
+            QPixmap sample(24, 10);
+            sample.fill(Qt::transparent);
+            QPainter paint(&sample);
+            QPen pen = s->pen();
+            pen.setWidth(2);
+            paint.setPen(pen);
+            paint.drawLine(0, 5, 24, 5);
+            paint.end();
+            auto* box = new QCheckBox(legend);
+            box->setIcon(QIcon(sample));
+            box->setIconSize(sample.size());
+            box->setChecked(true);
+            connect(box, &QCheckBox::toggled, s, &QLineSeries::setVisible);
+            row->addWidget(box);
+            toggles[size_t(id)] = box;
+        }
     }
+    row->addStretch(1);
+    ui->layout_plot->addWidget(legend);
 
     view = new HistoryChartView(chart, ui->widget_plot);
     view->setMinimumHeight(320);
@@ -220,8 +282,17 @@ void HistoryWindow::name_plot()
     const QString names[SeriesCount] = {tr("Air RSSI 1"),    tr("Air RSSI 2"), tr("Ground RSSI 1"),
                                         tr("Ground RSSI 2"), tr("Ground SNR"), tr("Air SNR"),
                                         tr("Downlink rate"), tr("Ground loss"), tr("Air loss")};
-    for (int i = 0; i < SeriesCount; ++i)
+    const QString short_names[SeriesCount] = {tr("Air 1"),    tr("Air 2"),  tr("Ground 1"),
+                                              tr("Ground 2"), tr("Ground"), tr("Air"),
+                                              tr("Downlink"), tr("Ground"), tr("Air")};
+    for (int i = 0; i < SeriesCount; ++i) {
         lines[size_t(i)]->setName(names[i]);
+        toggles[size_t(i)]->setText(short_names[i]);
+        toggles[size_t(i)]->setToolTip(names[i]);
+    }
+    const QString group_names[4] = {tr("RSSI:"), tr("SNR:"), tr("Rate:"), tr("Loss:")};
+    for (size_t g = 0; g < groups.size(); ++g)
+        groups[g]->setText(group_names[g]);
     axis_rssi->setTitleText(tr("RSSI (dBm)"));
     axis_snr->setTitleText(tr("SNR (dB)"));
     axis_rate->setTitleText(tr("Rate (Mbps)"));
@@ -243,10 +314,10 @@ void HistoryWindow::clear_recording()
     axis_time->setRange(QDateTime::fromMSecsSinceEpoch(now - 60000), QDateTime::fromMSecsSinceEpoch(now));
     clamping = false;
     axis_time->setFormat(QLatin1String(kTime));
-    axis_rssi->setRange(-100, 0);
-    axis_snr->setRange(0, 40);
-    axis_rate->setRange(0, 10);
-    axis_loss->setRange(0, 10);
+    set_range(axis_rssi, -100, -20);
+    set_range(axis_snr, 0, 40);
+    set_range(axis_rate, 0, 10);
+    set_range(axis_loss, 0, 1);
     strip->set_data(nullptr, 0, -1);
     ui->plainTextEdit_summary->clear();
     ui->label_readout->clear();
@@ -262,15 +333,15 @@ void HistoryWindow::plot_recording()
 
     const auto [rssi_lo, rssi_hi] = extent(full, {AirRssi1, AirRssi2, GroundRssi1, GroundRssi2});
     if (std::isnan(rssi_lo))
-        axis_rssi->setRange(-100, 0);
+        set_range(axis_rssi, -100, -20);
     else
-        axis_rssi->setRange(std::floor((rssi_lo - 5) / 10) * 10, std::min(0.0, round_up(rssi_hi + 5, 10)));
+        set_range(axis_rssi, rssi_lo - 3, std::min(0.0, rssi_hi + 3));
     const double snr_hi = extent(full, {GroundSnr, AirSnr}).second;
-    axis_snr->setRange(0, std::isnan(snr_hi) ? 40 : std::max(10.0, round_up(snr_hi + 5, 5)));
+    set_range(axis_snr, 0, std::isnan(snr_hi) ? 40 : std::max(10.0, snr_hi));
     const double rate_hi = extent(full, {DownlinkRate}).second;
-    axis_rate->setRange(0, std::isnan(rate_hi) ? 10 : std::max(1.0, round_up(rate_hi * 1.2, 1)));
+    set_range(axis_rate, 0, std::isnan(rate_hi) ? 10 : std::max(1.0, rate_hi * 1.1));
     const double loss_hi = extent(full, {GroundLoss, AirLoss}).second;
-    axis_loss->setRange(0, std::isnan(loss_hi) ? 10 : std::max(1.0, round_up(loss_hi * 1.1, 1)));
+    set_range(axis_loss, 0, std::isnan(loss_hi) ? 1 : std::max(0.1, loss_hi * 1.1));
 
     strip->set_data(&samples, r.first, r.last);
     for (QPushButton* b : {ui->pushButton_export_csv, ui->pushButton_save_png, ui->pushButton_reset_zoom})
@@ -412,7 +483,8 @@ void HistoryWindow::fill_summary()
                    + (d.restored_ms < 0 ? tr("not restored")
                                         : tr("restored after %1").arg(duration_text(d.restored_ms - d.at_ms)));
     if (r.date_assumed)
-        out << QString() << tr("Rows without a date (written by an earlier version) are placed on %1, the day the file was last changed.")
+        out << QString() << tr("* Date assumed: rows written by an earlier version have no date; they are "
+                               "placed on %1, the day the file was last changed.")
                                 .arg(log->file_day().toString(Qt::ISODate));
     ui->plainTextEdit_summary->setPlainText(out.join(QLatin1Char('\n')));
 }
@@ -519,8 +591,10 @@ void HistoryWindow::fill_tables()
         item->setText(1, QString::number(t.rows));
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
         if (t.has_times) {
-            item->setText(2, when(t.first_ms));
-            item->setText(3, when(t.last_ms));
+            // An asterisk marks a date taken from the file (see the note).
+            const QString mark = t.date_assumed ? QStringLiteral("*") : QString();
+            item->setText(2, minute(t.first_ms) + mark);
+            item->setText(3, minute(t.last_ms) + mark);
         }
         QStringList notes, details{tr("Table: %1").arg(t.name)};
         if (!t.error.isEmpty()) {
@@ -535,9 +609,8 @@ void HistoryWindow::fill_tables()
             details << tr("Columns this tool does not write, left aside: %1.").arg(t.extra.join(QLatin1String(", ")));
         }
         if (t.date_assumed) {
-            notes << tr("date assumed");
-            details << tr("Rows without a date (written by an earlier version) are placed on %1, the day the file "
-                          "was last changed.")
+            details << tr("* Date assumed: rows written by an earlier version have no date; they are "
+                          "placed on %1, the day the file was last changed.")
                            .arg(log->file_day().toString(Qt::ISODate));
         }
         item->setText(4, notes.join(QLatin1String(", ")));
@@ -548,6 +621,18 @@ void HistoryWindow::fill_tables()
     }
     for (int c = 0; c < 4; ++c)
         ui->treeWidget_units->resizeColumnToContents(c);
+    show_date_note();
+}
+
+void HistoryWindow::show_date_note()
+{
+    const bool any = log && std::any_of(log->tables().begin(), log->tables().end(),
+                                        [](const TableInfo& t) { return t.date_assumed; });
+    ui->label_date_note->setVisible(any);
+    if (any)
+        ui->label_date_note->setText(tr("* Date assumed: rows written by an earlier version have no date; they are "
+                                        "placed on %1, the day the file was last changed.")
+                                         .arg(log->file_day().toString(Qt::ISODate)));
 }
 
 void HistoryWindow::choose_table(int row)
@@ -579,17 +664,12 @@ void HistoryWindow::choose_table(int row)
     const QSignalBlocker block(ui->treeWidget_recordings);
     for (const Recording& r : recs) {
         auto* item = new QTreeWidgetItem(ui->treeWidget_recordings);
-        item->setText(0, when(r.start_ms));
+        const QString mark = r.date_assumed ? QStringLiteral("*") : QString();
+        item->setText(0, when(r.start_ms) + mark);
         const bool same_day = QDateTime::fromMSecsSinceEpoch(r.start_ms).date()
                               == QDateTime::fromMSecsSinceEpoch(r.end_ms).date();
-        item->setText(1, same_day ? time_of(r.end_ms) : when(r.end_ms));
+        item->setText(1, (same_day ? time_of(r.end_ms) : when(r.end_ms)) + mark);
         item->setText(2, duration_text(r.duration_ms()));
-        if (r.date_assumed) {
-            item->setText(3, tr("date assumed"));
-            item->setToolTip(3, tr("Rows without a date (written by an earlier version) are placed on %1, the day "
-                                   "the file was last changed.")
-                                    .arg(log->file_day().toString(Qt::ISODate)));
-        }
     }
     for (int c = 0; c < 3; ++c)
         ui->treeWidget_recordings->resizeColumnToContents(c);

@@ -27,6 +27,8 @@ class LogFile;
 }
 class HistoryChartView;
 class LinkStrip;
+class QCheckBox;
+class QLabel;
 
 class HistoryWindow : public QWidget
 {
@@ -78,6 +80,7 @@ private:
     void zoom_about(double center_ms, double factor);
     void show_values_at(qint64 ms);
     void fill_summary();
+    void show_date_note();
     QString unit_label(const QString& table) const;
     QString suggested_name(const QString& suffix) const;
 
@@ -98,6 +101,9 @@ private:
     QtCharts::QValueAxis* axis_rate = nullptr;
     QtCharts::QValueAxis* axis_loss = nullptr;
     std::array<QtCharts::QLineSeries*, history::SeriesCount> lines{};
+    // The legend: a check box per line, under the name of its quantity.
+    std::array<QCheckBox*, history::SeriesCount> toggles{};
+    std::array<QLabel*, 4> groups{};
     QTimer refresh_timer;
     bool clamping = false;
 

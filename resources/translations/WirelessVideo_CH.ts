@@ -527,6 +527,10 @@
         <translation>记录统计数据</translation>
     </message>
     <message>
+        <source>History…</source>
+        <translation>历史…</translation>
+    </message>
+    <message>
         <source>Restore</source>
         <translation>恢复</translation>
     </message>
@@ -1176,6 +1180,420 @@
     <message>
         <source>This image would be refused: %1</source>
         <translation>该固件将被拒绝：%1</translation>
+    </message>
+</context>
+<context>
+    <name>HistoryLog</name>
+    <message>
+        <source>%1 is locked by another program. Try again in a moment.</source>
+        <translation>%1 被其他程序锁定，请稍后再试。</translation>
+    </message>
+    <message>
+        <source>%1 is not a statistics log: it is not an SQLite database, or it is damaged.</source>
+        <translation>%1 不是统计日志：它不是 SQLite 数据库，或者已损坏。</translation>
+    </message>
+    <message>
+        <source>%1 cannot be read: %2</source>
+        <translation>无法读取 %1：%2</translation>
+    </message>
+    <message>
+        <source>%1 does not exist.</source>
+        <translation>%1 不存在。</translation>
+    </message>
+    <message>
+        <source>%1 is not a file.</source>
+        <translation>%1 不是文件。</translation>
+    </message>
+    <message>
+        <source>There is no table %1 in this file.</source>
+        <translation>此文件中没有表 %1。</translation>
+    </message>
+    <message>
+        <source>Table %1 is not a statistics table: it lacks the columns %2.</source>
+        <translation>表 %1 不是统计表：缺少列 %2。</translation>
+    </message>
+</context>
+<context>
+    <name>HistoryWindow</name>
+    <message>
+        <source>Statistics history</source>
+        <translation>统计历史</translation>
+    </message>
+    <message>
+        <source>The tool&apos;s log</source>
+        <translation>本工具的日志</translation>
+    </message>
+    <message>
+        <source>Open the log this tool records into</source>
+        <translation>打开本工具记录的日志</translation>
+    </message>
+    <message>
+        <source>Open…</source>
+        <translation>打开…</translation>
+    </message>
+    <message>
+        <source>Reload</source>
+        <translation>重新加载</translation>
+    </message>
+    <message>
+        <source>Units</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>Unit</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>Rows</source>
+        <translation>行数</translation>
+    </message>
+    <message>
+        <source>First</source>
+        <translation>最早</translation>
+    </message>
+    <message>
+        <source>Last</source>
+        <translation>最晚</translation>
+    </message>
+    <message>
+        <source>Note</source>
+        <translation>备注</translation>
+    </message>
+    <message>
+        <source>Recordings</source>
+        <translation>记录段</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>开始</translation>
+    </message>
+    <message>
+        <source>End</source>
+        <translation>结束</translation>
+    </message>
+    <message>
+        <source>Duration</source>
+        <translation>时长</translation>
+    </message>
+    <message>
+        <source>Summary</source>
+        <translation>摘要</translation>
+    </message>
+    <message>
+        <source>Reset zoom</source>
+        <translation>重置缩放</translation>
+    </message>
+    <message>
+        <source>Wheel: zoom · drag: zoom to a span · right click: zoom out</source>
+        <translation>滚轮：缩放 · 拖动：放大所选区间 · 右键：缩小</translation>
+    </message>
+    <message>
+        <source>Export CSV…</source>
+        <translation>导出 CSV…</translation>
+    </message>
+    <message>
+        <source>Save plot as PNG…</source>
+        <translation>保存图表为 PNG…</translation>
+    </message>
+    <message>
+        <source>Open a statistics log</source>
+        <translation>打开统计日志</translation>
+    </message>
+    <message>
+        <source>Statistics logs (*.db *.sqlite *.sqlite3);;All files (*)</source>
+        <translation>统计日志 (*.db *.sqlite *.sqlite3);;所有文件 (*)</translation>
+    </message>
+    <message>
+        <source>Air RSSI 1</source>
+        <translation>天空端 RSSI 1</translation>
+    </message>
+    <message>
+        <source>Air RSSI 2</source>
+        <translation>天空端 RSSI 2</translation>
+    </message>
+    <message>
+        <source>Ground RSSI 1</source>
+        <translation>地面端 RSSI 1</translation>
+    </message>
+    <message>
+        <source>Ground RSSI 2</source>
+        <translation>地面端 RSSI 2</translation>
+    </message>
+    <message>
+        <source>Ground SNR</source>
+        <translation>地面端 SNR</translation>
+    </message>
+    <message>
+        <source>Air SNR</source>
+        <translation>天空端 SNR</translation>
+    </message>
+    <message>
+        <source>Downlink rate</source>
+        <translation>下行速率</translation>
+    </message>
+    <message>
+        <source>Ground loss</source>
+        <translation>地面端丢包率</translation>
+    </message>
+    <message>
+        <source>Air loss</source>
+        <translation>天空端丢包率</translation>
+    </message>
+    <message>
+        <source>Air 1</source>
+        <translation>天空端 1</translation>
+    </message>
+    <message>
+        <source>Air 2</source>
+        <translation>天空端 2</translation>
+    </message>
+    <message>
+        <source>Ground 1</source>
+        <translation>地面端 1</translation>
+    </message>
+    <message>
+        <source>Ground 2</source>
+        <translation>地面端 2</translation>
+    </message>
+    <message>
+        <source>Ground</source>
+        <translation>地面端</translation>
+    </message>
+    <message>
+        <source>Air</source>
+        <translation>天空端</translation>
+    </message>
+    <message>
+        <source>Downlink</source>
+        <translation>下行</translation>
+    </message>
+    <message>
+        <source>RSSI:</source>
+        <translation>RSSI：</translation>
+    </message>
+    <message>
+        <source>SNR:</source>
+        <translation>SNR：</translation>
+    </message>
+    <message>
+        <source>Rate:</source>
+        <translation>速率：</translation>
+    </message>
+    <message>
+        <source>Loss:</source>
+        <translation>丢包率：</translation>
+    </message>
+    <message>
+        <source>RSSI (dBm)</source>
+        <translation>RSSI (dBm)</translation>
+    </message>
+    <message>
+        <source>SNR (dB)</source>
+        <translation>SNR (dB)</translation>
+    </message>
+    <message>
+        <source>Rate (Mbps)</source>
+        <translation>速率 (Mbps)</translation>
+    </message>
+    <message>
+        <source>Loss (%)</source>
+        <translation>丢包率 (%)</translation>
+    </message>
+    <message>
+        <source>linked</source>
+        <translation>已连接</translation>
+    </message>
+    <message>
+        <source>paired, no link</source>
+        <translation>已配对，未连接</translation>
+    </message>
+    <message>
+        <source>pairing</source>
+        <translation>配对中</translation>
+    </message>
+    <message>
+        <source>not paired</source>
+        <translation>未配对</translation>
+    </message>
+    <message>
+        <source>other</source>
+        <translation>其他</translation>
+    </message>
+    <message>
+        <source>Link status of the ground and the air unit</source>
+        <translation>地面端和天空端的链路状态</translation>
+    </message>
+    <message>
+        <source>Point at the plot to read the values.</source>
+        <translation>将鼠标指向图表即可读取数值。</translation>
+    </message>
+    <message>
+        <source>%1   RSSI air %2 / %3 dBm, ground %4 / %5 dBm · SNR ground %6 dB, air %7 dB · downlink %8 Mbps · loss ground %9 %, air %10 % · link ground %11, air %12</source>
+        <translation>%1   RSSI 天空端 %2 / %3 dBm，地面端 %4 / %5 dBm · SNR 地面端 %6 dB，天空端 %7 dB · 下行 %8 Mbps · 丢包率 地面端 %9 %，天空端 %10 % · 链路 地面端 %11，天空端 %12</translation>
+    </message>
+    <message>
+        <source> (date assumed)</source>
+        <translation>（日期为推测）</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min %3 s</source>
+        <translation>%1 小时 %2 分 %3 秒</translation>
+    </message>
+    <message>
+        <source>%1 min %2 s</source>
+        <translation>%1 分 %2 秒</translation>
+    </message>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 秒</translation>
+    </message>
+    <message>
+        <source>Duration: %1 (%2 rows)</source>
+        <translation>时长：%1（%2 行）</translation>
+    </message>
+    <message>
+        <source>Lowest / median RSSI:</source>
+        <translation>最低 / 中位 RSSI：</translation>
+    </message>
+    <message>
+        <source>Air unit, path 1</source>
+        <translation>天空端，通道 1</translation>
+    </message>
+    <message>
+        <source>Air unit, path 2</source>
+        <translation>天空端，通道 2</translation>
+    </message>
+    <message>
+        <source>Ground unit, path 1</source>
+        <translation>地面端，通道 1</translation>
+    </message>
+    <message>
+        <source>Ground unit, path 2</source>
+        <translation>地面端，通道 2</translation>
+    </message>
+    <message>
+        <source>%1 / %2 dBm</source>
+        <translation>%1 / %2 dBm</translation>
+    </message>
+    <message>
+        <source>no reading</source>
+        <translation>无读数</translation>
+    </message>
+    <message>
+        <source>Worst loss in one interval:</source>
+        <translation>单个间隔内最高丢包率：</translation>
+    </message>
+    <message>
+        <source>Ground unit</source>
+        <translation>地面端</translation>
+    </message>
+    <message>
+        <source>Air unit</source>
+        <translation>天空端</translation>
+    </message>
+    <message>
+        <source>no blocks counted</source>
+        <translation>未统计到数据块</translation>
+    </message>
+    <message>
+        <source>%1 % at %2</source>
+        <translation>%1 %，时间 %2</translation>
+    </message>
+    <message>
+        <source>Link drops (ground unit): %1</source>
+        <translation>链路中断（地面端）：%1 次</translation>
+    </message>
+    <message>
+        <source>not restored</source>
+        <translation>未恢复</translation>
+    </message>
+    <message>
+        <source>restored after %1</source>
+        <translation>%1 后恢复</translation>
+    </message>
+    <message>
+        <source>* Date assumed: rows written by an earlier version have no date; they are placed on %1, the day the file was last changed.</source>
+        <translation>* 日期为推测：旧版本写入的行没有日期，按文件最后修改日期 %1 显示。</translation>
+    </message>
+    <message>
+        <source>(no serial number)</source>
+        <translation>（无序列号）</translation>
+    </message>
+    <message>
+        <source>Nothing has been recorded yet: %1 does not exist. Switch on &quot;Record statistics&quot; on the Status page, or open another log.</source>
+        <translation>尚未记录任何数据：%1 不存在。请在状态页打开“记录统计数据”，或打开其他日志。</translation>
+    </message>
+    <message>
+        <source>There are no statistics in this file.</source>
+        <translation>此文件中没有统计数据。</translation>
+    </message>
+    <message>
+        <source>None of the tables in this file is a statistics table of this tool.</source>
+        <translation>此文件中没有本工具的统计表。</translation>
+    </message>
+    <message>
+        <source>Table: %1</source>
+        <translation>表：%1</translation>
+    </message>
+    <message>
+        <source>cannot be read</source>
+        <translation>无法读取</translation>
+    </message>
+    <message>
+        <source>not a statistics table</source>
+        <translation>不是统计表</translation>
+    </message>
+    <message>
+        <source>Lacks the columns %1.</source>
+        <translation>缺少列 %1。</translation>
+    </message>
+    <message>
+        <source>extra columns left aside</source>
+        <translation>已忽略多余的列</translation>
+    </message>
+    <message>
+        <source>Columns this tool does not write, left aside: %1.</source>
+        <translation>本工具不写入的列，已忽略：%1。</translation>
+    </message>
+    <message>
+        <source>%1 rows were left out: their time could not be read.</source>
+        <translation>有 %1 行未显示：无法读取其时间。</translation>
+    </message>
+    <message>
+        <source>This unit has no rows.</source>
+        <translation>该设备没有数据行。</translation>
+    </message>
+    <message>
+        <source>Export the recording as CSV</source>
+        <translation>将记录段导出为 CSV</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>CSV 文件 (*.csv)</translation>
+    </message>
+    <message>
+        <source>The export would replace the log itself; choose another file.</source>
+        <translation>导出将覆盖日志本身，请选择其他文件。</translation>
+    </message>
+    <message>
+        <source>%1 cannot be written: %2</source>
+        <translation>无法写入 %1：%2</translation>
+    </message>
+    <message>
+        <source>Saved %1.</source>
+        <translation>已保存 %1。</translation>
+    </message>
+    <message>
+        <source>Save the plot as PNG</source>
+        <translation>将图表保存为 PNG</translation>
+    </message>
+    <message>
+        <source>PNG images (*.png)</source>
+        <translation>PNG 图片 (*.png)</translation>
+    </message>
+    <message>
+        <source>%1 cannot be written.</source>
+        <translation>无法写入 %1。</translation>
     </message>
 </context>
 </TS>
