@@ -74,8 +74,9 @@ bool write_flight(const QString& path, const QString& table, const QDateTime& st
                 link.advance();
                 const statlog::LogRecord r = statlog::make_log_record(st.data(), st2.data());
                 const QDateTime at = start.addSecs(i);
-                q.bindValue(QStringLiteral(":time"), at.toString(time_of_day_only ? QStringLiteral("hh:mm:ss")
-                                                                                  : QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+                q.bindValue(QStringLiteral(":time"),
+                            at.toString(time_of_day_only ? QStringLiteral("hh:mm:ss")
+                                                         : QStringLiteral("yyyy-MM-dd hh:mm:ss")));
                 q.bindValue(QStringLiteral(":freq"), r.freq);
                 q.bindValue(QStringLiteral(":G_LDPC_PASS"), r.g_ldpc_pass);
                 q.bindValue(QStringLiteral(":G_LDPC_FAIL"), r.g_ldpc_fail);
@@ -211,10 +212,10 @@ int screenshots(QApplication& app, const QString& folder)
     const QString log = statlog::database_path();
     bool ok = write_flight(log, statlog::table_name(QStringLiteral("QL24G0000001")),
                            QDateTime(day, QTime(9, 12, 5)), 240)
-              && write_flight(log, statlog::table_name(QStringLiteral("QL24G0000001")),
-                              QDateTime(day, QTime(10, 2, 40)), 2700)
-              && write_flight(log, statlog::table_name(QStringLiteral("QL58G0000417")),
-                              QDateTime(day, QTime(16, 40, 0)), 600, true);
+        && write_flight(log, statlog::table_name(QStringLiteral("QL24G0000001")),
+                        QDateTime(day, QTime(10, 2, 40)), 2700)
+        && write_flight(log, statlog::table_name(QStringLiteral("QL58G0000417")),
+                        QDateTime(day, QTime(16, 40, 0)), 600, true);
     if (!ok) {
         std::fprintf(stderr, "cannot write the sample log\n");
         return 1;
@@ -306,7 +307,7 @@ int main(int argc, char** argv)
     std::printf("%-28s %10.1f  %-8s %-5s %s\n", "history_open_ms_100k", open_ms[kRuns / 2], "<= 1000",
                 open_ms[kRuns / 2] <= 1000 ? "ok" : "OVER", "100,000 rows opened and plotted (median of 3)");
     const double peak = *std::max_element(mem.begin(), mem.end());
-    std::printf("%-28s %10.1f  %-8s %-5s %s\n", "history_mem_mb_100k", peak, "<= 50", peak <= 50 ? "ok" : "OVER",
-                "peak resident above the empty window (worst of 3)");
+    std::printf("%-28s %10.1f  %-8s %-5s %s\n", "history_mem_mb_100k", peak, "<= 50",
+                peak <= 50 ? "ok" : "OVER", "peak resident above the empty window (worst of 3)");
     return 0;
 }

@@ -90,7 +90,8 @@ public:
             const QDateTime at(date, QTime(seconds / 3600, 0), Qt::LocalTime);
             it = offsets.insert(hour_key, at.offsetFromUtc());
         }
-        const qint64 local_s = (date.toJulianDay() - QDate(1970, 1, 1).toJulianDay()) * kSecondsPerDay + seconds;
+        const qint64 local_s
+            = (date.toJulianDay() - QDate(1970, 1, 1).toJulianDay()) * kSecondsPerDay + seconds;
         return (local_s - *it) * 1000;
     }
 

@@ -115,9 +115,9 @@ struct Summary
     qint64 duration_ms = 0;
     std::array<PathLevel, 4> rssi; // AirRssi1 .. GroundRssi2
     // Ground (downlink) and air (uplink) LDPC counters.
-    std::array<double, 2> worst_loss{{-1, -1}}; // -1: no interval with blocks
+    std::array<double, 2> worst_loss{{-1, -1}};  // -1: no interval with blocks
     std::array<qint64, 2> worst_loss_at{{0, 0}}; // end of that interval
-    QVector<LinkDrop> drops; // the ground unit's link status leaving 4
+    QVector<LinkDrop> drops;                     // the ground unit's link status leaving 4
 };
 constexpr uint32_t kLinkUp = 4;
 Summary summarize(const QVector<Sample>& samples, const Recording& r);

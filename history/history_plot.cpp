@@ -50,8 +50,8 @@ void HistoryChartView::set_marker(qint64 ms)
         marker->hide();
         return;
     }
-    marker->setLine(QLineF(chart()->mapToScene(QPointF(x, area.top())),
-                           chart()->mapToScene(QPointF(x, area.bottom()))));
+    marker->setLine(
+        QLineF(chart()->mapToScene(QPointF(x, area.top())), chart()->mapToScene(QPointF(x, area.bottom()))));
     marker->show();
 }
 
@@ -84,6 +84,19 @@ void HistoryChartView::wheelEvent(QWheelEvent* event)
     }
     emit wheel_zoom(t, std::pow(0.8, steps / 120.0));
     event->accept();
+}
+
+void HistoryChartView::mouseReleaseEvent(QMouseEvent* event)
+{
+    // The view's own zoom out would scale the value axes too.
+    if (event->button() == Qt::RightButton) {
+        const double t = time_at(event->pos());
+        if (!std::isnan(t))
+            emit wheel_zoom(t, 2.0);
+        event->accept();
+        return;
+    }
+    QChartView::mouseReleaseEvent(event);
 }
 
 // ---- strip
@@ -147,7 +160,8 @@ void LinkStrip::paintEvent(QPaintEvent*)
         const QRectF band(left, top, right - left, kLaneHeight);
         p.fillRect(band, QColor(0xee, 0xee, 0xee));
         if (lane < lanes.size())
-            p.drawText(QRectF(0, top, left - 6, kLaneHeight), Qt::AlignRight | Qt::AlignVCenter, lanes.at(lane));
+            p.drawText(QRectF(0, top, left - 6, kLaneHeight), Qt::AlignRight | Qt::AlignVCenter,
+                       lanes.at(lane));
         if (!samples || last < first || last >= samples->size())
             continue;
         // Each row's state lasts until the next row.

@@ -192,8 +192,8 @@ TableInfo LogFile::inspect(const QString& table) const
         const bool ok = (!order.isEmpty()
                          && q.exec(QStringLiteral("SELECT time") + from + QStringLiteral(" ORDER BY ") + order
                                    + QLatin1Char(' ') + QLatin1String(direction) + tail))
-                        || q.exec(QStringLiteral("SELECT time") + from + QStringLiteral(" ORDER BY time ")
-                                  + QLatin1String(direction) + tail);
+            || q.exec(QStringLiteral("SELECT time") + from + QStringLiteral(" ORDER BY time ")
+                      + QLatin1String(direction) + tail);
         if (!ok || !q.next()) {
             t.error = describe(q.lastError());
             return t;
@@ -214,8 +214,8 @@ TableInfo LogFile::inspect(const QString& table) const
 LoadResult LogFile::load(const QString& table) const
 {
     LoadResult result;
-    const auto info = std::find_if(m_tables.begin(), m_tables.end(),
-                                   [&](const TableInfo& t) { return t.name == table; });
+    const auto info
+        = std::find_if(m_tables.begin(), m_tables.end(), [&](const TableInfo& t) { return t.name == table; });
     if (info == m_tables.end()) {
         result.error = tr("There is no table %1 in this file.").arg(table);
         return result;
@@ -258,9 +258,9 @@ LoadResult LogFile::load(const QString& table) const
     const QString list = columns.join(QLatin1String(", "));
     const QString from = QStringLiteral(" FROM ") + quote(table);
     const bool batched = !order.isEmpty()
-                         && q.prepare(QStringLiteral("SELECT ") + order + QStringLiteral(", ") + list + from
-                                      + QStringLiteral(" WHERE ") + order + QStringLiteral(" > ? ORDER BY ")
-                                      + order + QStringLiteral(" LIMIT ") + QString::number(kBatch));
+        && q.prepare(QStringLiteral("SELECT ") + order + QStringLiteral(", ") + list + from
+                     + QStringLiteral(" WHERE ") + order + QStringLiteral(" > ? ORDER BY ") + order
+                     + QStringLiteral(" LIMIT ") + QString::number(kBatch));
     if (batched) {
         qint64 last_id = std::numeric_limits<qint64>::min();
         for (;;) {

@@ -124,7 +124,8 @@ HistoryWindow::HistoryWindow(QWidget* parent)
     connect(&refresh_timer, &QTimer::timeout, this, &HistoryWindow::refresh_series);
 
     connect(ui->pushButton_open, &QPushButton::clicked, this, [this] {
-        const QString start = log ? QFileInfo(log->path()).absolutePath() : QFileInfo(statlog::database_path()).absolutePath();
+        const QString start = log ? QFileInfo(log->path()).absolutePath()
+                                  : QFileInfo(statlog::database_path()).absolutePath();
         const QString path = open_dialog(this, tr("Open a statistics log"), start,
                                          tr("Statistics logs (*.db *.sqlite *.sqlite3);;All files (*)"));
         if (!path.isEmpty())
@@ -158,6 +159,8 @@ HistoryWindow* HistoryWindow::show_window(QWidget* owner)
     if (!instance) {
         instance = new HistoryWindow;
         instance->setAttribute(Qt::WA_DeleteOnClose);
+        // Closing the tool's main window ends the tool, this one open or not.
+        instance->setAttribute(Qt::WA_QuitOnClose, false);
         if (owner)
             connect(owner, &QObject::destroyed, instance.data(), &QWidget::close);
         instance->open_own_log();
@@ -279,12 +282,12 @@ void HistoryWindow::build_plot()
 
 void HistoryWindow::name_plot()
 {
-    const QString names[SeriesCount] = {tr("Air RSSI 1"),    tr("Air RSSI 2"), tr("Ground RSSI 1"),
-                                        tr("Ground RSSI 2"), tr("Ground SNR"), tr("Air SNR"),
-                                        tr("Downlink rate"), tr("Ground loss"), tr("Air loss")};
-    const QString short_names[SeriesCount] = {tr("Air 1"),    tr("Air 2"),  tr("Ground 1"),
-                                              tr("Ground 2"), tr("Ground"), tr("Air"),
-                                              tr("Downlink"), tr("Ground"), tr("Air")};
+    const QString names[SeriesCount]
+        = {tr("Air RSSI 1"), tr("Air RSSI 2"),    tr("Ground RSSI 1"), tr("Ground RSSI 2"), tr("Ground SNR"),
+           tr("Air SNR"),    tr("Downlink rate"), tr("Ground loss"),   tr("Air loss")};
+    const QString short_names[SeriesCount]
+        = {tr("Air 1"), tr("Air 2"),    tr("Ground 1"), tr("Ground 2"), tr("Ground"),
+           tr("Air"),   tr("Downlink"), tr("Ground"),   tr("Air")};
     for (int i = 0; i < SeriesCount; ++i) {
         lines[size_t(i)]->setName(names[i]);
         toggles[size_t(i)]->setText(short_names[i]);
@@ -372,7 +375,8 @@ void HistoryWindow::zoom_about(double center_ms, double factor)
     double new_hi = center_ms + (hi - center_ms) * factor;
     if (new_hi - new_lo < kMinSpanMs)
         return;
-    axis_time->setRange(QDateTime::fromMSecsSinceEpoch(qint64(new_lo)), QDateTime::fromMSecsSinceEpoch(qint64(new_hi)));
+    axis_time->setRange(QDateTime::fromMSecsSinceEpoch(qint64(new_lo)),
+                        QDateTime::fromMSecsSinceEpoch(qint64(new_hi)));
 }
 
 void HistoryWindow::on_range_changed()
@@ -466,26 +470,30 @@ void HistoryWindow::fill_summary()
                               tr("Ground unit, path 2")};
     for (int p = 0; p < 4; ++p) {
         const PathLevel& level = s.rssi[size_t(p)];
-        out << QStringLiteral("  %1: %2").arg(paths[p], level.any ? tr("%1 / %2 dBm").arg(level.min_dbm).arg(level.median_dbm)
-                                                                  : tr("no reading"));
+        out << QStringLiteral("  %1: %2")
+                   .arg(paths[p],
+                        level.any ? tr("%1 / %2 dBm").arg(level.min_dbm).arg(level.median_dbm)
+                                  : tr("no reading"));
     }
     out << tr("Worst loss in one interval:");
     const QString units[2] = {tr("Ground unit"), tr("Air unit")};
     for (size_t u = 0; u < 2; ++u)
-        out << QStringLiteral("  %1: %2").arg(units[u], s.worst_loss[u] < 0
-                                                            ? tr("no blocks counted")
-                                                            : tr("%1 % at %2")
-                                                                  .arg(QString::number(s.worst_loss[u], 'f', 2))
-                                                                  .arg(when(s.worst_loss_at[u])));
+        out << QStringLiteral("  %1: %2")
+                   .arg(units[u],
+                        s.worst_loss[u] < 0 ? tr("no blocks counted")
+                                            : tr("%1 % at %2")
+                                                  .arg(QString::number(s.worst_loss[u], 'f', 2))
+                                                  .arg(when(s.worst_loss_at[u])));
     out << tr("Link drops (ground unit): %1").arg(s.drops.size());
     for (const LinkDrop& d : s.drops)
         out << QStringLiteral("  ") + when(d.at_ms) + QStringLiteral(", ")
-                   + (d.restored_ms < 0 ? tr("not restored")
-                                        : tr("restored after %1").arg(duration_text(d.restored_ms - d.at_ms)));
+                + (d.restored_ms < 0 ? tr("not restored")
+                                     : tr("restored after %1").arg(duration_text(d.restored_ms - d.at_ms)));
     if (r.date_assumed)
-        out << QString() << tr("* Date assumed: rows written by an earlier version have no date; they are "
-                               "placed on %1, the day the file was last changed.")
-                                .arg(log->file_day().toString(Qt::ISODate));
+        out << QString()
+            << tr("* Date assumed: rows written by an earlier version have no date; they are "
+                  "placed on %1, the day the file was last changed.")
+                   .arg(log->file_day().toString(Qt::ISODate));
     ui->plainTextEdit_summary->setPlainText(out.join(QLatin1Char('\n')));
 }
 
@@ -498,7 +506,8 @@ QString HistoryWindow::message() const
 
 void HistoryWindow::show_message(const QString& text, bool error)
 {
-    ui->label_message->setStyleSheet(error ? QStringLiteral("color: #b42318;") : QStringLiteral("color: #1f7a3a;"));
+    ui->label_message->setStyleSheet(error ? QStringLiteral("color: #b42318;")
+                                           : QStringLiteral("color: #1f7a3a;"));
     ui->label_message->setText(text);
     ui->label_message->setVisible(!text.isEmpty());
 }
@@ -517,10 +526,11 @@ void HistoryWindow::open_own_log()
         log.reset();
         fill_tables();
         ui->label_file->setText(QDir::toNativeSeparators(path));
-        show_message(tr("Nothing has been recorded yet: %1 does not exist. Switch on \"Record statistics\" on "
-                        "the Status page, or open another log.")
-                         .arg(QDir::toNativeSeparators(path)),
-                     false);
+        show_message(
+            tr("Nothing has been recorded yet: %1 does not exist. Switch on \"Record statistics\" on "
+               "the Status page, or open another log.")
+                .arg(QDir::toNativeSeparators(path)),
+            false);
         return;
     }
     open_file(path);
@@ -547,7 +557,8 @@ bool HistoryWindow::open_file(const QString& path)
         return true;
     }
     const auto& tables = log->tables();
-    const auto readable = std::find_if(tables.begin(), tables.end(), [](const TableInfo& t) { return t.readable(); });
+    const auto readable
+        = std::find_if(tables.begin(), tables.end(), [](const TableInfo& t) { return t.readable(); });
     if (readable == tables.end()) {
         show_message(tr("None of the tables in this file is a statistics table of this tool."));
         return true;
@@ -606,7 +617,8 @@ void HistoryWindow::fill_tables()
         }
         if (!t.extra.isEmpty()) {
             notes << tr("extra columns left aside");
-            details << tr("Columns this tool does not write, left aside: %1.").arg(t.extra.join(QLatin1String(", ")));
+            details << tr("Columns this tool does not write, left aside: %1.")
+                           .arg(t.extra.join(QLatin1String(", ")));
         }
         if (t.date_assumed) {
             details << tr("* Date assumed: rows written by an earlier version have no date; they are "
@@ -626,13 +638,15 @@ void HistoryWindow::fill_tables()
 
 void HistoryWindow::show_date_note()
 {
-    const bool any = log && std::any_of(log->tables().begin(), log->tables().end(),
-                                        [](const TableInfo& t) { return t.date_assumed; });
+    const bool any = log && std::any_of(log->tables().begin(), log->tables().end(), [](const TableInfo& t) {
+                         return t.date_assumed;
+                     });
     ui->label_date_note->setVisible(any);
     if (any)
-        ui->label_date_note->setText(tr("* Date assumed: rows written by an earlier version have no date; they are "
-                                        "placed on %1, the day the file was last changed.")
-                                         .arg(log->file_day().toString(Qt::ISODate)));
+        ui->label_date_note->setText(
+            tr("* Date assumed: rows written by an earlier version have no date; they are "
+               "placed on %1, the day the file was last changed.")
+                .arg(log->file_day().toString(Qt::ISODate)));
 }
 
 void HistoryWindow::choose_table(int row)
@@ -667,7 +681,7 @@ void HistoryWindow::choose_table(int row)
         const QString mark = r.date_assumed ? QStringLiteral("*") : QString();
         item->setText(0, when(r.start_ms) + mark);
         const bool same_day = QDateTime::fromMSecsSinceEpoch(r.start_ms).date()
-                              == QDateTime::fromMSecsSinceEpoch(r.end_ms).date();
+            == QDateTime::fromMSecsSinceEpoch(r.end_ms).date();
         item->setText(1, (same_day ? time_of(r.end_ms) : when(r.end_ms)) + mark);
         item->setText(2, duration_text(r.duration_ms()));
     }
@@ -695,7 +709,8 @@ QString HistoryWindow::suggested_name(const QString& suffix) const
         dir = QDir::homePath();
     QString unit = unit_label(table);
     unit.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("_"));
-    const QString start = QDateTime::fromMSecsSinceEpoch(recs.at(current).start_ms).toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString start = QDateTime::fromMSecsSinceEpoch(recs.at(current).start_ms)
+                              .toString(QStringLiteral("yyyyMMdd-HHmmss"));
     return QDir(dir).filePath(unit + QLatin1Char('_') + start + suffix);
 }
 
@@ -703,12 +718,13 @@ bool HistoryWindow::export_csv()
 {
     if (current < 0)
         return false;
-    const QString path = save_dialog(this, tr("Export the recording as CSV"), suggested_name(QStringLiteral(".csv")),
-                                     tr("CSV files (*.csv)"));
+    const QString path = save_dialog(this, tr("Export the recording as CSV"),
+                                     suggested_name(QStringLiteral(".csv")), tr("CSV files (*.csv)"));
     if (path.isEmpty())
         return false;
     // The log is only ever read: never let an export replace it.
-    if (log && QFileInfo(path).exists() && QFileInfo(path).canonicalFilePath() == QFileInfo(log->path()).canonicalFilePath()) {
+    if (log && QFileInfo(path).exists()
+        && QFileInfo(path).canonicalFilePath() == QFileInfo(log->path()).canonicalFilePath()) {
         show_message(tr("The export would replace the log itself; choose another file."));
         return false;
     }
@@ -730,7 +746,8 @@ bool HistoryWindow::save_png()
                                      tr("PNG images (*.png)"));
     if (path.isEmpty())
         return false;
-    if (log && QFileInfo(path).exists() && QFileInfo(path).canonicalFilePath() == QFileInfo(log->path()).canonicalFilePath()) {
+    if (log && QFileInfo(path).exists()
+        && QFileInfo(path).canonicalFilePath() == QFileInfo(log->path()).canonicalFilePath()) {
         show_message(tr("The export would replace the log itself; choose another file."));
         return false;
     }

@@ -175,8 +175,9 @@ private slots:
         const QVector<Placed> got = place_times(parsed, QDate(2024, 6, 9));
         QStringList texts;
         for (int i = 0; i < got.size(); ++i)
-            texts << (parsed.at(i).kind == TimeKey::Invalid ? QStringLiteral("-")
-                                                           : iso(got.at(i).ms) + (got.at(i).date_assumed ? "*" : ""));
+            texts << (parsed.at(i).kind == TimeKey::Invalid
+                          ? QStringLiteral("-")
+                          : iso(got.at(i).ms) + (got.at(i).date_assumed ? "*" : ""));
         QCOMPARE(texts, placed);
     }
 
@@ -184,12 +185,14 @@ private slots:
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("line");
-        QTest::newRow("dated row") << "2024-05-01 10:00:00"
-                                   << "2024-05-01T10:00:00,5805,4000000000,7,52,200,-5,4,0,0,0,0,0,0,0,0,0,0,0,0,0,"
-                                      "4294967295,0,0,0";
-        QTest::newRow("row of an earlier version") << "10:00:00"
-                                                   << "2024-06-09T10:00:00,5805,4000000000,7,52,200,-5,4,0,0,0,0,"
-                                                      "0,0,0,0,0,0,0,0,0,4294967295,0,0,1";
+        QTest::newRow("dated row")
+            << "2024-05-01 10:00:00"
+            << "2024-05-01T10:00:00,5805,4000000000,7,52,200,-5,4,0,0,0,0,0,0,0,0,0,0,0,0,0,"
+               "4294967295,0,0,0";
+        QTest::newRow("row of an earlier version")
+            << "10:00:00"
+            << "2024-06-09T10:00:00,5805,4000000000,7,52,200,-5,4,0,0,0,0,"
+               "0,0,0,0,0,0,0,0,0,4294967295,0,0,1";
     }
 
     void csv()
@@ -209,10 +212,11 @@ private slots:
         s.rec.g_rf_power = 4;
         s.rec.eth_rev_packet = 0xFFFFFFFFu;
         const QStringList lines = csv_text({s}, history::split_recordings({s}).first()).split('\n');
-        QCOMPARE(lines.value(0), QString("time,freq,G_LDPC_PASS,G_LDPC_FAIL,G_RSSI_1,G_RSSI_2,G_SNR,G_rf_power,"
-                                         "A_LDPC_PASS,A_LDPC_FAIL,A_RSSI_1,A_RSSI_2,A_SNR,A_rx_power,downlink,range,"
-                                         "a_VGA,g_VGA,grd_link_status,air_link_status,eth_lost_packet,"
-                                         "eth_rev_packet,antenna_status,current_antenna,date_assumed"));
+        QCOMPARE(lines.value(0),
+                 QString("time,freq,G_LDPC_PASS,G_LDPC_FAIL,G_RSSI_1,G_RSSI_2,G_SNR,G_rf_power,"
+                         "A_LDPC_PASS,A_LDPC_FAIL,A_RSSI_1,A_RSSI_2,A_SNR,A_rx_power,downlink,range,"
+                         "a_VGA,g_VGA,grd_link_status,air_link_status,eth_lost_packet,"
+                         "eth_rev_packet,antenna_status,current_antenna,date_assumed"));
         QCOMPARE(lines.value(1), line);
         QCOMPARE(lines.size(), 3); // and the final line end
     }
@@ -224,19 +228,32 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("message"); // of the open, or else of the load of the first table
         QTest::addColumn<int>("rows");        // loaded from the first table; -1 none
-        QTest::newRow("missing") << "missing" << "does not exist" << -1;
-        QTest::newRow("folder") << "folder" << "is not a file" << -1;
-        QTest::newRow("empty") << "empty" << "" << -1;
-        QTest::newRow("not a database") << "garbage" << "not an SQLite database, or it is damaged" << -1;
-        QTest::newRow("damaged pages") << "damaged" << "damaged" << -1;
-        QTest::newRow("locked") << "locked" << "locked by another program" << -1;
-        QTest::newRow("foreign") << "foreign" << "lacks the columns time, freq" << -1;
-        QTest::newRow("missing column") << "missing column" << "lacks the columns G_RSSI_2." << -1;
-        QTest::newRow("extra column") << "extra column" << "" << 2;
-        QTest::newRow("quote") << "SN\"; DROP TABLE t; --" << "" << 2;
-        QTest::newRow("dots and spaces") << "SN a.b [c] 'd'" << "" << 2;
-        QTest::newRow("control characters") << "SN\nx\ty" << "" << 2;
-        QTest::newRow("rows of an earlier version") << "old" << "" << 2;
+        QTest::newRow("missing") << "missing"
+                                 << "does not exist" << -1;
+        QTest::newRow("folder") << "folder"
+                                << "is not a file" << -1;
+        QTest::newRow("empty") << "empty"
+                               << "" << -1;
+        QTest::newRow("not a database") << "garbage"
+                                        << "not an SQLite database, or it is damaged" << -1;
+        QTest::newRow("damaged pages") << "damaged"
+                                       << "damaged" << -1;
+        QTest::newRow("locked") << "locked"
+                                << "locked by another program" << -1;
+        QTest::newRow("foreign") << "foreign"
+                                 << "lacks the columns time, freq" << -1;
+        QTest::newRow("missing column") << "missing column"
+                                        << "lacks the columns G_RSSI_2." << -1;
+        QTest::newRow("extra column") << "extra column"
+                                      << "" << 2;
+        QTest::newRow("quote") << "SN\"; DROP TABLE t; --"
+                               << "" << 2;
+        QTest::newRow("dots and spaces") << "SN a.b [c] 'd'"
+                                         << "" << 2;
+        QTest::newRow("control characters") << "SN\nx\ty"
+                                            << "" << 2;
+        QTest::newRow("rows of an earlier version") << "old"
+                                                    << "" << 2;
     }
 
     void files()
@@ -259,7 +276,10 @@ private slots:
         } else if (kind == "damaged") {
             QVector<Row> many;
             for (int i = 0; i < 500; ++i)
-                many.append({QStringLiteral("2024-05-01 10:%1:%2").arg(i / 60, 2, 10, QChar('0')).arg(i % 60, 2, 10, QChar('0')), rec(i)});
+                many.append({QStringLiteral("2024-05-01 10:%1:%2")
+                                 .arg(i / 60, 2, 10, QChar('0'))
+                                 .arg(i % 60, 2, 10, QChar('0')),
+                             rec(i)});
             write_log(path, "SN1", many);
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadWrite));
@@ -282,7 +302,8 @@ private slots:
             write_log(path, "SN1", {{"23:59:59", rec(50)}, {"00:00:00", rec(51)}});
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadWrite));
-            QVERIFY(f.setFileTime(QDateTime(QDate(2024, 6, 9), QTime(12, 0)), QFileDevice::FileModificationTime));
+            QVERIFY(
+                f.setFileTime(QDateTime(QDate(2024, 6, 9), QTime(12, 0)), QFileDevice::FileModificationTime));
         } else if (kind != "missing") {
             write_log(path, kind, two);
         }
@@ -336,10 +357,13 @@ private slots:
     }
 
     // The window on a generated log: the file chosen through its dialog,
-    // the latest recording plotted point for point.
+    // the latest recording plotted point for point, and the tool's
+    // recording going on meanwhile.
     void window_plots_the_latest_recording()
     {
-        const QString path = dir.filePath("window.db");
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        const QString path = statlog::database_path();
         write_log(path, "SNQL24G0000001",
                   {{"2024-05-01 09:00:00", rec(40)},
                    {"2024-05-01 10:00:00", rec(50, 100, 0)},
@@ -358,12 +382,19 @@ private slots:
             QStringList out;
             for (const QPointF& p : w.series(id)->pointsVector())
                 out << QDateTime::fromMSecsSinceEpoch(qint64(p.x())).toString("hh:mm:ss") + "="
-                           + (std::isnan(p.y()) ? QString("gap") : QString::number(p.y()));
+                        + (std::isnan(p.y()) ? QString("gap") : QString::number(p.y()));
             return out.join(' ');
         };
         QCOMPARE(plotted(GroundRssi1), QString("10:00:00=-50 10:00:01=gap 10:00:02=-52 10:00:03=-53"));
         QCOMPARE(plotted(GroundLoss), QString("10:00:00=gap 10:00:01=10 10:00:02=gap 10:00:03=0"));
         QVERIFY(w.form()->plainTextEdit_summary->toPlainText().contains("Link drops (ground unit): 1"));
+
+        QCOMPARE(statlog::open_log("QL24G0000001"), 0);
+        QCOMPARE(statlog::insert_row(rec(54), "2024-05-01 10:00:04"), 0);
+        statlog::close_log();
+        w.reload();
+        QCOMPARE(w.recordings().last().last, 5);
+        QDir::setCurrent(previous);
     }
 };
 
