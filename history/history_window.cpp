@@ -113,6 +113,8 @@ HistoryWindow::HistoryWindow(QWidget* parent)
     ui->splitter->setSizes({450, 830});
     ui->label_message->hide();
     ui->label_date_note->hide();
+    // Two lines of values: the layout stays put while the mouse moves.
+    ui->label_readout->setMinimumHeight(2 * ui->label_readout->fontMetrics().lineSpacing());
     for (QTreeWidget* list : {ui->treeWidget_units, ui->treeWidget_recordings})
         list->setSelectionMode(QAbstractItemView::SingleSelection);
 
@@ -212,7 +214,9 @@ void HistoryWindow::build_plot()
         {GroundLoss, axis_loss, QColor(0xff, 0x7f, 0x0e), Qt::SolidLine},
         {AirLoss, axis_loss, QColor(0xff, 0x7f, 0x0e), Qt::DashLine},
     };
-    for (const auto& look : looks) {
+    // Added last first: the spiky loss and rate lines lie under the levels.
+    for (auto it = std::rbegin(looks); it != std::rend(looks); ++it) {
+        const auto& look = *it;
         auto* s = new QLineSeries;
         s->setUseOpenGL(false);
         QPen pen(look.colour, 1.5, look.style);
