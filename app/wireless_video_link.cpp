@@ -3,9 +3,11 @@
 #include "ui_wireless_video_link.h"
 
 #include "encry_form.h"
+#include "link_tables.h"
 #include "enable_switch.h"
 #include "history_window.h"
 #include "switch_button.h"
+#include "unit_connection.h"
 #include "update_thread.h"
 
 #include <QButtonGroup>
@@ -29,6 +31,11 @@ Wireless_Video_Link::Wireless_Video_Link(QWidget* parent)
 
     ui = new Ui::Wireless_Video_Link;
     ui->setupUi(this);
+    build_connection();
+    // The layout's channel list is the 2.4 GHz one; each entry carries the
+    // MHz it sends, whatever entries a unit later lacks.
+    for (int i = 0; i < ui->comboBox_freq->count(); ++i)
+        ui->comboBox_freq->setItemData(i, link::channel_mhz(24, i));
 
     logo.load(QStringLiteral(":/Black/logo.png"));
     ui->label_logo->setMaximumHeight(33);
@@ -66,9 +73,6 @@ Wireless_Video_Link::Wireless_Video_Link(QWidget* parent)
     connect(this, &Wireless_Video_Link::set_enable_crystatus, ui->widget_encry, &Encry_Form::set_encry_status);
     connect(this, &Wireless_Video_Link::set_encry_model, ui->widget_encry, &Encry_Form::set_encry_mode);
     connect(ui->widget_encry, &Encry_Form::enable_encry, this, &Wireless_Video_Link::on_set_encrypt_enable);
-    // While the user picks a mode, the unit's mode report must not flip the
-    // form back, so the poll pauses until the key request restarts it.
-    connect(ui->widget_encry, &Encry_Form::change_encry_mode, ui->widget_encry, [this] { timer.stop(); });
 
     poll_buffer = new unsigned char[kPollBufferSize]();
 
@@ -85,7 +89,7 @@ Wireless_Video_Link::~Wireless_Video_Link()
     close_log();
     delete ui;
     ui = nullptr;
-    if (dev_handle)
+    if (connection->is_open())
         open_device(false);
     delete[] poll_buffer;
     delete speech;
@@ -165,20 +169,23 @@ void Wireless_Video_Link::translateUI()
     // channels, entries taken out) would get wrong texts, and the index a
     // setting sends would no longer match what the user reads: such a list
     // keeps its items (they are all texts the catalogue keeps in English).
+    // Texts and the values they carry (a channel's MHz).
+    using Items = QVector<QPair<QString, QVariant>>;
     auto texts = [](const QComboBox* box) {
-        QStringList list;
+        Items list;
         for (int i = 0; i < box->count(); ++i)
-            list << box->itemText(i);
+            list.append({box->itemText(i), box->itemData(i)});
         return list;
     };
-    auto restore = [](QComboBox* box, const QStringList& items) {
+    auto restore = [](QComboBox* box, const Items& items) {
         const int current = box->currentIndex();
         box->clear();
-        box->addItems(items);
+        for (const auto& item : items)
+            box->addItem(item.first, item.second);
         box->setCurrentIndex(current);
     };
-    const QStringList channels = texts(ui->comboBox_freq);
-    const QStringList rates = texts(ui->comboBox_downlink);
+    const Items channels = texts(ui->comboBox_freq);
+    const Items rates = texts(ui->comboBox_downlink);
     const bool channels_reshaped = band_code != 24 || channels.size() != 16;
     const bool rates_reshaped = rates.size() != 9;
 

@@ -21,7 +21,8 @@ class QShortcut;
 class QTextToSpeech;
 class updateThread;
 class Binding_Dialog;
-struct libusb_context;
+class PollControl;
+class UnitConnection;
 struct libusb_device_handle;
 
 namespace Ui {
@@ -50,8 +51,10 @@ public:
 
     // Device connection (usb/connection.cpp).
     int32_t open_device(bool open);
-    libusb_device_handle* device_handle() const { return dev_handle; }
+    libusb_device_handle* device_handle() const;
     QTimer* poll_timer() { return &timer; }
+    PollControl* poll_control() const { return poll; }
+    UnitConnection* unit_connection() const { return connection; }
 
     // Command protocol (config/command_protocol.cpp).
     int send_set_command(const unsigned char* data, uint16_t length, uint8_t request,
@@ -60,6 +63,12 @@ public:
     // failure text is logged when the unit does not confirm.
     void quick_handshake(uint8_t request, const unsigned char* data, uint16_t length,
                          const char* failure_text, int settle_ms, bool pause_poll);
+    // Whether a setting may go to the unit now: one is connected and no
+    // upgrade is running.
+    bool may_send_setting() const;
+    // One OUT setting the unit does not confirm; the byte count or a
+    // negative code (-1 when no setting may be sent now).
+    int send_unconfirmed(uint8_t request, unsigned char* data, uint16_t length, bool pause_poll);
 
     // Status poll (telemetry/).
     void poll_status();
@@ -93,6 +102,7 @@ public:
     uint32_t mcu2_version = 0;
     bool mcu2_restarting = false; // closed by deal_mcu2_update(false), not yet reopened
     bool downlink_trimmed = false;
+    int hardware_variant = 0; // of the unit's first controller, 0 not read
 
 signals:
     void cast_rssi(int);
@@ -218,8 +228,16 @@ public slots:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // While an upgrade runs, asks first; stops the upgrade before closing
+    // (upgrade/upgrade_control.cpp).
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    void build_connection();
+    // The channel list of the unit's band and hardware variant.
+    void fill_channel_list();
+    // Status, Frequency and ground-only groups follow the unit type.
+    void apply_unit_type_pages();
     void build_button_groups();
     void build_navigation();
     void build_scan_chart();
@@ -227,12 +245,9 @@ private:
     Ui::Wireless_Video_Link* ui = nullptr;
 
     // Connection state.
-    libusb_context* ctx = nullptr;
-    // While an upgrade runs, asks first; stops the upgrade before closing
-    // (upgrade/upgrade_control.cpp).
-    void closeEvent(QCloseEvent* event) override;
-    libusb_device_handle* dev_handle = nullptr;
+    UnitConnection* connection = nullptr;
     QTimer timer; // the status poll
+    PollControl* poll = nullptr;
     updateThread* upThread = nullptr;
     Binding_Dialog* binding_dialog = nullptr;
 
@@ -292,11 +307,22 @@ private:
     // END telemetry members
 
     // BEGIN upgrade members (upgrade/upgrade_control.cpp)
+public:
+    // On every connection: clears the Update page's message and progress,
+    // unless a run owns them or they show a failure not yet followed by
+    // anything new (a new upgrade, another file).
+    void reset_upgrade_page_on_connect();
+
+private:
     void set_upgrade_lock(bool locked);
     void pause_poll_for_upgrade();
     void resume_poll_after_upgrade();
     QList<QMetaObject::Connection> upgrade_connections;
     bool upgrade_busy = false; // from the start until the end's pause is over
+    // The last run ended in failure and nothing new has been started since.
+    bool upgrade_failure_shown = false;
+    // The window is closing over a run it stopped: its end shows nothing.
+    bool upgrade_closing = false;
     // What the chosen image holds, or why it would be refused.
     void build_upgrade_page();
     void show_image_info();
@@ -307,14 +333,3 @@ private:
     void build_file_places();
     // END file places
 };
-public:
-    // On every connection: clears the Update page's message and progress,
-    // unless a run owns them or they show a failure not yet followed by
-    // anything new (a new upgrade, another file).
-    void reset_upgrade_page_on_connect();
-
-private:
-    // The last run ended in failure and nothing new has been started since.
-    bool upgrade_failure_shown = false;
-    // The window is closing over a run it stopped: its end shows nothing.
-    bool upgrade_closing = false;

@@ -33,9 +33,15 @@ void Encry_Form::set_encry_status(bool)
 {
 }
 
-// The unit's report: follow it silently, so the poll does not get stopped.
+// The unit's report: follow it silently, unless the user has just chosen
+// another mode and not sent a key yet. The poll keeps running meanwhile;
+// the choice only holds the form for a while, so a choice left unsent does
+// not hide the unit's real mode for good.
 void Encry_Form::set_encry_mode(int mode)
 {
+    if (user_choice.isValid() && user_choice.elapsed() < kChoiceHoldMs)
+        return;
+    user_choice.invalidate();
     if (mode == 0) {
         ui->radioButton_AES128->setChecked(true);
         apply_key_length(16);
@@ -53,13 +59,14 @@ void Encry_Form::on_checkBox_encry_stateChanged(int)
 void Encry_Form::on_radioButton_AES128_clicked()
 {
     apply_key_length(16);
-    // The main window pauses its poll so the unit's report cannot undo the choice.
+    user_choice.start();
     emit change_encry_mode();
 }
 
 void Encry_Form::on_radioButton_AES256_clicked()
 {
     apply_key_length(32);
+    user_choice.start();
     emit change_encry_mode();
 }
 
@@ -67,6 +74,8 @@ void Encry_Form::on_pushButton_encry_clicked()
 {
     const QString key = ui->lineEdit_encry->text();
     if (key_length != 0 && key.length() == key_length) {
+        // From now on the unit's report says what it took.
+        user_choice.invalidate();
         emit set_encry(key);
         return;
     }
@@ -91,6 +100,13 @@ void Encry_Form::paintEvent(QPaintEvent *)
     opt.initFrom(this);
     QPainter p(this);
     style()->drawPrimitive(QStyle::PE_Widget, &opt, &p, this);
+}
+
+void Encry_Form::hideEvent(QHideEvent *event)
+{
+    // Left without sending: the form shows the unit's mode again.
+    user_choice.invalidate();
+    QWidget::hideEvent(event);
 }
 
 void Encry_Form::changeEvent(QEvent *event)

@@ -1,6 +1,7 @@
 #ifndef ENCRY_FORM_H
 #define ENCRY_FORM_H
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 namespace Ui {
@@ -35,6 +36,7 @@ public slots:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     // Makes the key field editable and limits it to the given length.
@@ -43,6 +45,9 @@ private:
     Ui::Encry_Form *ui;
     // Characters the key must have: 16 (AES128), 32 (AES256), 0 = no mode yet.
     quint8 key_length = 0;
+    // Since the user chose a mode here (invalid: no pending choice).
+    QElapsedTimer user_choice;
+    static constexpr qint64 kChoiceHoldMs = 60000;
 };
 
 #endif // ENCRY_FORM_H

@@ -44,9 +44,7 @@ void Wireless_Video_Link::on_set_encrypt_enable(bool on)
                          kEncryptSettleMs);
         return;
     }
-    // Enabling is done by the key request that follows; until then the
-    // unit's report must not move the form.
-    qDebug() << " timer stop";
-    if (timer.isActive())
-        timer.stop();
+    // Enabling is done by the key request that follows. The form itself
+    // holds the user's choice against the unit's report, so the live
+    // display goes on meanwhile.
 }

@@ -4,11 +4,14 @@
 #include "ui_wireless_video_link.h"
 
 #include "link_tables.h"
+#include "poll_control.h"
 #include "request_codes.h"
+#include "unit_connection.h"
 #include "status_records.h"
 #include "usb_transport.h"
 
 #include <QDebug>
+#include <QComboBox>
 #include <QLayout>
 #include <QtCharts/QChart>
 #include <algorithm>
@@ -122,9 +125,7 @@ void Wireless_Video_Link::setsof_info(unsigned char* data)
         return;
 
     band_code = model.band_code;
-    const QStringList channels = link::channel_list(band_code);
-    ui->comboBox_freq->clear();
-    ui->comboBox_freq->insertItems(0, channels);
+    fill_channel_list();
     switch (band_code) {
     case 24:
         axis_x->setRange(2400, 2500);
@@ -154,8 +155,44 @@ void Wireless_Video_Link::setsof_info(unsigned char* data)
     set_freq_chart_from_version();
 }
 
+void Wireless_Video_Link::fill_channel_list()
+{
+    const QVector<link::Channel> want = link::unit_channels(band_code, hardware_variant);
+    if (want.isEmpty())
+        return;
+    QComboBox* const box = ui->comboBox_freq;
+    auto mhz_at = [box](int i) { return box->itemData(i).toUInt(); };
+    auto matches = [&](int skip) {
+        if (box->count() != want.size() + (skip >= 0 ? 1 : 0))
+            return false;
+        for (int i = 0, j = 0; i < box->count(); ++i) {
+            if (i == skip)
+                continue;
+            if (mhz_at(i) != want[j++].mhz)
+                return false;
+        }
+        return true;
+    };
+    // Built from the unit, never by taking one more entry off what the
+    // list holds: the same unit plugged in again gets the same list. The
+    // texts of the entries kept stay as they are (the layout's own list of
+    // a 2.4 GHz unit keeps its translated texts).
+    if (matches(-1))
+        return;
+    for (int k = 0; k < box->count(); ++k) {
+        if (matches(k)) {
+            box->removeItem(k);
+            return;
+        }
+    }
+    box->clear();
+    for (const link::Channel& c : want)
+        box->addItem(c.text, c.mhz);
+}
+
 void Wireless_Video_Link::set_ui_feature_from_mcu1(int variant)
 {
+    hardware_variant = variant;
     switch (variant) {
     case 1:
     case 2:
@@ -179,13 +216,12 @@ void Wireless_Video_Link::set_ui_feature_from_mcu1(int variant)
             show_antenna_choise_settings();
         else
             hide_antenna_choise_settings();
-        if (variant == 4)
-            ui->comboBox_freq->removeItem(6);
         feature_mask = variant == 5 ? 4 : 12;
         break;
     default:
         break;
     }
+    fill_channel_list();
 }
 
 void Wireless_Video_Link::set_freq_chart_from_version()
@@ -223,15 +259,13 @@ void Wireless_Video_Link::set_freq_chart_from_version()
 void Wireless_Video_Link::on_pushButton_GET_SN_clicked()
 {
     identity_raw.fill(0);
-    if (!dev_handle)
+    if (!may_send_setting())
         return;
-    timer.stop();
-    if (usb_vendor_transfer(dev_handle, usb::kDirIn, usb::kRecipientInterface, req::Identity, 0, 0,
+    PollControl::Hold hold(*poll);
+    if (usb_vendor_transfer(connection->handle(), usb::kDirIn, usb::kRecipientInterface, req::Identity, 0, 0,
                             identity_raw.data(), uint16_t(identity_raw.size()), usb::kReadTimeoutMs)
         < 0) {
         qDebug() << "get SN number failed";
-        if (dev_handle)
-            timer.start();
         return;
     }
     const rec::Identity id = rec::decode_identity(identity_raw.data());
@@ -239,7 +273,14 @@ void Wireless_Video_Link::on_pushButton_GET_SN_clicked()
     hi3798_version = id.hi3798_version;
     ui->label_sn->setText(rec::serial_label(id));
     setdev_info(identity_raw.data() + 16, 0);
-    timer.start();
+    // The unit's type could not be read at the connection: decide it now
+    // and let the window follow.
+    if (unit_type == 0) {
+        set_func_from_version(id.mcu2_version);
+        if (unit_type == 0)
+            setdev_info(identity_raw.data() + 16, 1);
+        apply_unit_type_pages();
+    }
 }
 
 void Wireless_Video_Link::hide_multi_settings()

@@ -66,6 +66,20 @@ uint32_t channel_mhz(int band_code, int index, bool* out_of_range)
     }
 }
 
+QVector<Channel> unit_channels(int band_code, int hardware_variant)
+{
+    const QStringList texts = channel_list(band_code);
+    QVector<Channel> channels;
+    channels.reserve(texts.size());
+    for (int i = 0; i < texts.size(); ++i)
+        channels.append({texts[i], channel_mhz(band_code, i)});
+    constexpr int kVariantWithoutChannel = 4;
+    constexpr int kRemovedEntry = 6;
+    if (hardware_variant == kVariantWithoutChannel && channels.size() > kRemovedEntry)
+        channels.remove(kRemovedEntry);
+    return channels;
+}
+
 QString downlink_rate_text(int8_t code)
 {
     switch (code) {

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <cstdint>
 
 namespace link {
@@ -15,6 +16,18 @@ QStringList channel_list(int band_code);
 // MHz of channel `index` in `band_code`; 0 for an unknown band or an index
 // off the 2.4 GHz list (`*out_of_range` tells the latter).
 uint32_t channel_mhz(int band_code, int index, bool* out_of_range = nullptr);
+
+// One entry of a unit's channel list: its text and the MHz it sends.
+struct Channel
+{
+    QString text;
+    uint32_t mhz = 0;
+    bool operator==(const Channel& o) const { return text == o.text && mhz == o.mhz; }
+};
+// The channel list of a unit: the band's list, less the entry at index 6
+// for hardware variant 4. Each entry carries its own MHz, so a removal
+// cannot shift the frequency the entries after it send.
+QVector<Channel> unit_channels(int band_code, int hardware_variant);
 
 // Text of a downlink rate code ("unknow" for codes without one).
 QString downlink_rate_text(int8_t code);

@@ -3,7 +3,9 @@
 #include "wireless_video_link.h"
 
 #include "binding_dialog.h"
+#include "poll_control.h"
 #include "request_codes.h"
+#include "unit_connection.h"
 #include "usb_transport.h"
 
 #include <QDebug>
@@ -17,7 +19,7 @@ constexpr int kBindDoneWaitMs = 300;
 
 void Wireless_Video_Link::set_BindMode(bool on)
 {
-    if (!dev_handle || !on)
+    if (!on || !may_send_setting())
         return;
     const unsigned char start = 1;
     quick_handshake(req::Bind, &start, 1, "set bind failed", 0, false);
@@ -28,15 +30,15 @@ void Wireless_Video_Link::on_physical_Button_bind()
 {
     // Another trigger (the switch, the unit's button) may come during the
     // first second's wait or while the dialog is open: one pairing at a time.
-    if (bind_starting || binding_dialog)
+    if (bind_starting || binding_dialog || !may_send_setting())
         return;
     bind_starting = true;
     delay_msec(kBindStartWaitMs);
     binding_in_progress = true;
     binding_dialog = new Binding_Dialog(this);
-    binding_dialog->set_dev_handle(dev_handle);
+    binding_dialog->set_dev_handle(connection->handle());
     bind_starting = false;
-    timer.stop();
+    poll->pause(PollControl::Pairing);
     connect(binding_dialog, &Binding_Dialog::bind_done, this, &Wireless_Video_Link::on_Button_bind_done);
     binding_dialog->exec();
 }
@@ -55,7 +57,6 @@ void Wireless_Video_Link::on_Button_bind_done()
     binding_in_progress = false;
     // A unit pulled out during the pairing has been closed meanwhile; its
     // poll stays stopped until the next connection.
-    if (dev_handle)
-        timer.start();
+    poll->resume(PollControl::Pairing);
     qDebug() << "bind done";
 }

@@ -6,6 +6,7 @@
 #include "link_tables.h"
 #include "request_codes.h"
 #include "setting_payloads.h"
+#include "unit_connection.h"
 #include "usb_transport.h"
 
 #include <QDebug>
@@ -24,7 +25,12 @@ const char* const kFreqHopFailed = "set freq_hop failed";
 void Wireless_Video_Link::on_comboBox_freq_activated(int index)
 {
     bool off_list = false;
-    const uint32_t mhz = index < 0 ? 0 : link::channel_mhz(band_code, index, &off_list);
+    // Each entry carries the MHz its text names (a unit's list may lack an
+    // entry of its band's). An unknown model has no channels at all.
+    const QVariant entry = index < 0 ? QVariant() : ui->comboBox_freq->itemData(index);
+    uint32_t mhz = 0;
+    if (index >= 0 && !link::channel_list(band_code).isEmpty())
+        mhz = entry.isValid() ? entry.toUInt() : link::channel_mhz(band_code, index, &off_list);
     if (off_list || mhz == 0)
         qDebug() << "set freq error";
     qDebug() << "set freq:" << mhz;
@@ -58,7 +64,7 @@ void Wireless_Video_Link::set_FreqHop(bool on)
 
 void Wireless_Video_Link::on_comboBox_downlink_activated(int index)
 {
-    if (!dev_handle)
+    if (!connection->handle())
         return;
     qDebug() << "index" << link::downlink_full_index(index, downlink_trimmed);
     const unsigned char code = link::downlink_code_for_index(index, downlink_trimmed);
@@ -86,7 +92,7 @@ void Wireless_Video_Link::on_spinBox_power_editingFinished()
 
 void Wireless_Video_Link::on_radioButton_antenna_0_clicked()
 {
-    if (!dev_handle)
+    if (!connection->handle())
         return;
     const unsigned char byte = payload::antenna_first(poll_buffer[kAntennaByteOffset]);
     quick_handshake(req::Antenna, &byte, 1, "disable antenna  failed", kShortSettleMs, true);
@@ -94,7 +100,7 @@ void Wireless_Video_Link::on_radioButton_antenna_0_clicked()
 
 void Wireless_Video_Link::on_radioButton_antenna_1_clicked()
 {
-    if (!dev_handle)
+    if (!connection->handle())
         return;
     const unsigned char byte = payload::antenna_second(poll_buffer[kAntennaByteOffset]);
     quick_handshake(req::Antenna, &byte, 1, "disable antenna  failed", kShortSettleMs, true);
@@ -102,7 +108,7 @@ void Wireless_Video_Link::on_radioButton_antenna_1_clicked()
 
 void Wireless_Video_Link::on_radioButton_enable_antenna_clicked()
 {
-    if (!dev_handle)
+    if (!connection->handle())
         return;
     const unsigned char byte = payload::antenna_auto_on(poll_buffer[kAntennaByteOffset]);
     quick_handshake(req::Antenna, &byte, 1, "enable antenna failed", kShortSettleMs, true);
@@ -187,24 +193,20 @@ void Wireless_Video_Link::on_comboBox_uplink_activated(int index)
 
 void Wireless_Video_Link::on_TestMode_clicked(bool on)
 {
-    if (!dev_handle)
+    if (!may_send_setting())
         return;
-    timer.stop();
     test_mode_word = payload::test_mode(test_mode_word, on);
-    usb_vendor_transfer(dev_handle, usb::kDirOut, usb::kRecipientInterface, req::TestMode, 0, 0,
-                        test_mode_word.data(), uint16_t(test_mode_word.size()), usb::kSettingTimeoutMs);
-    timer.start();
+    send_unconfirmed(req::TestMode, test_mode_word.data(), uint16_t(test_mode_word.size()), true);
 }
 
 void Wireless_Video_Link::on_comboBox_test_downlink_activated(int index)
 {
     qDebug() << "index" << index;
-    if (!dev_handle)
+    if (!may_send_setting())
         return;
     if (!payload::test_downlink(test_mode_word, index)) {
         qDebug() << "downlink error";
         return;
     }
-    usb_vendor_transfer(dev_handle, usb::kDirOut, usb::kRecipientInterface, req::TestMode, 0, 0,
-                        test_mode_word.data(), uint16_t(test_mode_word.size()), usb::kSettingTimeoutMs);
+    send_unconfirmed(req::TestMode, test_mode_word.data(), uint16_t(test_mode_word.size()), false);
 }

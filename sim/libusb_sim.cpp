@@ -15,6 +15,7 @@
 #include <cstdarg>
 #include <memory>
 #include <mutex>
+#include <unordered_set>
 #include <vector>
 
 struct libusb_context
@@ -57,6 +58,29 @@ Registry& registry()
 {
     static Registry* r = new Registry;
     return *r;
+}
+
+// Handles open now. A call on any other pointer is a handle used after its
+// close: counted, and answered without touching it.
+std::mutex& handles_mutex()
+{
+    static std::mutex* m = new std::mutex;
+    return *m;
+}
+
+std::unordered_set<const libusb_device_handle*>& open_handles()
+{
+    static auto* set = new std::unordered_set<const libusb_device_handle*>;
+    return *set;
+}
+
+bool handle_open(const libusb_device_handle* h)
+{
+    std::lock_guard<std::mutex> lock(handles_mutex());
+    if (open_handles().count(h))
+        return true;
+    sim::VirtualBus::instance().noteClosedHandleUse();
+    return false;
 }
 
 libusb_context* resolveContext(libusb_context* ctx)
@@ -273,6 +297,10 @@ int LIBUSB_CALL libusb_open(libusb_device* dev, libusb_device_handle** dev_handl
         return rc;
     auto* h = new libusb_device_handle;
     h->dev = libusb_ref_device(dev);
+    {
+        std::lock_guard<std::mutex> lock(handles_mutex());
+        open_handles().insert(h);
+    }
     sim::VirtualBus::instance().handleOpened();
     *dev_handle = h;
     return LIBUSB_SUCCESS;
@@ -303,8 +331,12 @@ libusb_device_handle* LIBUSB_CALL libusb_open_device_with_vid_pid(libusb_context
 
 void LIBUSB_CALL libusb_close(libusb_device_handle* dev_handle)
 {
-    if (!dev_handle)
+    if (!dev_handle || !handle_open(dev_handle))
         return;
+    {
+        std::lock_guard<std::mutex> lock(handles_mutex());
+        open_handles().erase(dev_handle);
+    }
     // Closing the usbfs file gives up whatever the handle held.
     dev_handle->dev->sim->handleClosed(dev_handle);
     libusb_unref_device(dev_handle->dev);
@@ -319,6 +351,8 @@ libusb_device* LIBUSB_CALL libusb_get_device(libusb_device_handle* dev_handle)
 
 int LIBUSB_CALL libusb_kernel_driver_active(libusb_device_handle* dev_handle, int interface_number)
 {
+    if (dev_handle && !handle_open(dev_handle))
+        return LIBUSB_ERROR_NO_DEVICE;
     if (!dev_handle || interface_number < 0 || interface_number >= kMaxInterfaces)
         return LIBUSB_ERROR_INVALID_PARAM;
     if (!pluggedIn(dev_handle))
@@ -330,6 +364,8 @@ int LIBUSB_CALL libusb_kernel_driver_active(libusb_device_handle* dev_handle, in
 
 int LIBUSB_CALL libusb_detach_kernel_driver(libusb_device_handle* dev_handle, int interface_number)
 {
+    if (dev_handle && !handle_open(dev_handle))
+        return LIBUSB_ERROR_NO_DEVICE;
     if (!dev_handle || interface_number < 0 || interface_number >= kMaxInterfaces)
         return LIBUSB_ERROR_INVALID_PARAM;
     if (!pluggedIn(dev_handle))
@@ -341,6 +377,8 @@ int LIBUSB_CALL libusb_detach_kernel_driver(libusb_device_handle* dev_handle, in
 
 int LIBUSB_CALL libusb_attach_kernel_driver(libusb_device_handle* dev_handle, int interface_number)
 {
+    if (dev_handle && !handle_open(dev_handle))
+        return LIBUSB_ERROR_NO_DEVICE;
     if (!dev_handle || interface_number < 0 || interface_number >= kMaxInterfaces)
         return LIBUSB_ERROR_INVALID_PARAM;
     if (!pluggedIn(dev_handle))
@@ -352,6 +390,8 @@ int LIBUSB_CALL libusb_attach_kernel_driver(libusb_device_handle* dev_handle, in
 
 int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* dev_handle, int interface_number)
 {
+    if (dev_handle && !handle_open(dev_handle))
+        return LIBUSB_ERROR_NO_DEVICE;
     if (!dev_handle || interface_number < 0 || interface_number >= kMaxInterfaces)
         return LIBUSB_ERROR_INVALID_PARAM;
     if (!pluggedIn(dev_handle))
@@ -369,6 +409,8 @@ int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* dev_handle, int int
 
 int LIBUSB_CALL libusb_release_interface(libusb_device_handle* dev_handle, int interface_number)
 {
+    if (dev_handle && !handle_open(dev_handle))
+        return LIBUSB_ERROR_NO_DEVICE;
     if (!dev_handle || interface_number < 0 || interface_number >= kMaxInterfaces)
         return LIBUSB_ERROR_INVALID_PARAM;
     // libusb checks its own record before asking the kernel, so a handle
@@ -389,6 +431,8 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle* dev_handle, uint8_
     // Real libusb dereferences these; report the misuse instead.
     if (!dev_handle || (wLength && !data))
         return LIBUSB_ERROR_INVALID_PARAM;
+    if (!handle_open(dev_handle))
+        return LIBUSB_ERROR_NO_DEVICE;
     return dev_handle->dev->sim->control(request_type, bRequest, wValue, wIndex, data, wLength,
                                          timeout);
 }
@@ -399,6 +443,8 @@ int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* dev_handle, unsigned 
 {
     if (!dev_handle || length < 0 || (length && !data))
         return LIBUSB_ERROR_INVALID_PARAM;
+    if (!handle_open(dev_handle))
+        return LIBUSB_ERROR_NO_DEVICE;
     sim::SimDevice& dev = *dev_handle->dev->sim;
     if (dev.plugged()) {
         // usbfs refuses the URB (ENOENT, EBUSY); libusb reports both as I/O.
@@ -413,6 +459,8 @@ int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* dev_handle, unsigned 
 
 int LIBUSB_CALL libusb_clear_halt(libusb_device_handle* dev_handle, unsigned char endpoint)
 {
+    if (dev_handle && !handle_open(dev_handle))
+        return LIBUSB_ERROR_NO_DEVICE;
     if (!dev_handle)
         return LIBUSB_ERROR_INVALID_PARAM;
     if (!pluggedIn(dev_handle))

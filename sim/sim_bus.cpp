@@ -579,6 +579,7 @@ void VirtualBus::unplugAll()
 void VirtualBus::reset()
 {
     unplugAll();
+    m_closedHandleUses = 0;
     std::lock_guard<std::mutex> lock(m_mutex);
     m_initFailure = m_listFailure = m_descFailure = 0;
 }
@@ -610,6 +611,8 @@ void VirtualBus::setDescriptorFailure(int code)
 int VirtualBus::liveContexts() const { return m_contexts.load(); }
 int VirtualBus::liveHandles() const { return m_handles.load(); }
 int VirtualBus::liveDevices() const { return m_deviceRefs.load(); }
+int VirtualBus::closedHandleUses() const { return m_closedHandleUses.load(); }
+void VirtualBus::noteClosedHandleUse() { ++m_closedHandleUses; }
 
 int64_t VirtualBus::nowUs() const
 {

@@ -185,6 +185,10 @@ public:
     int liveContexts() const;
     int liveHandles() const;
     int liveDevices() const;
+    // Calls the program made on a handle it had already closed (on real
+    // libusb: a use of freed memory). Answered LIBUSB_ERROR_NO_DEVICE here.
+    int closedHandleUses() const;
+    void noteClosedHandleUse();
 
     int64_t nowUs() const;
 
@@ -204,7 +208,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::shared_ptr<SimDevice>> m_devices;
     int m_initFailure = 0, m_listFailure = 0, m_descFailure = 0;
-    std::atomic<int> m_contexts{0}, m_handles{0}, m_deviceRefs{0};
+    std::atomic<int> m_contexts{0}, m_handles{0}, m_deviceRefs{0}, m_closedHandleUses{0};
     uint8_t m_nextAddress = 2;
     std::chrono::steady_clock::time_point m_t0;
 };

@@ -3,6 +3,7 @@
 
 #include "request_codes.h"
 #include "status_records.h"
+#include "unit_connection.h"
 #include "usb_transport.h"
 
 #include <QtCharts/QSplineSeries>
@@ -17,12 +18,12 @@ std::mutex scan_mutex;
 void Wireless_Video_Link::scan_freq()
 {
     unsigned char buf[rec::kScanRecordSize] = {};
-    if (!dev_handle)
+    if (!connection->handle())
         return;
     int rc;
     {
         const std::lock_guard<std::mutex> lock(scan_mutex);
-        rc = usb_vendor_transfer(dev_handle, usb::kDirIn, usb::kRecipientInterface, req::Scan, 0, 0, buf,
+        rc = usb_vendor_transfer(connection->handle(), usb::kDirIn, usb::kRecipientInterface, req::Scan, 0, 0, buf,
                                  rec::kScanRecordSize, usb::kSettingTimeoutMs);
     }
     // A failed read leaves the buffer zero, which would draw the whole band

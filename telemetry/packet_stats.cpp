@@ -4,6 +4,7 @@
 
 #include "request_codes.h"
 #include "status_records.h"
+#include "unit_connection.h"
 #include "usb_transport.h"
 
 #include <QDebug>
@@ -36,7 +37,7 @@ void Wireless_Video_Link::get_quorlanpro_status()
                                 ui->label_a_buf_overflow,      ui->label_a_packet_recv,
                                 ui->label_a_packets_send,      ui->label_a_packets_discard,
                                 ui->label_a_packets_submitted, ui->label_a_packets_retransmit};
-    const int rc = usb_vendor_transfer(dev_handle, usb::kDirIn, usb::kRecipientInterface, req::ProStatus, 0,
+    const int rc = usb_vendor_transfer(connection->handle(), usb::kDirIn, usb::kRecipientInterface, req::ProStatus, 0,
                                        0, buf, rec::kProStatusSize, usb::kReadTimeoutMs);
     if (rc < 0) {
         qDebug() << "pro stat ret" << rc;

@@ -6,6 +6,7 @@
 #include "link_tables.h"
 #include "request_codes.h"
 #include "status_records.h"
+#include "unit_connection.h"
 #include "usb_transport.h"
 
 #include <QDebug>
@@ -51,7 +52,7 @@ void Wireless_Video_Link::on_timer_trigger()
 void Wireless_Video_Link::poll_status()
 {
     unsigned char buf[rec::kDevStatusSize] = {};
-    if (usb_vendor_transfer(dev_handle, usb::kDirIn, usb::kRecipientInterface, req::DevStatus, 0, 0, buf,
+    if (usb_vendor_transfer(connection->handle(), usb::kDirIn, usb::kRecipientInterface, req::DevStatus, 0, 0, buf,
                             rec::kDevStatusSize, usb::kReadTimeoutMs)
         < 0)
         return;
@@ -142,7 +143,7 @@ void Wireless_Video_Link::poll_status()
         scan_freq();
 
     unsigned char buf2[rec::kDevStatus2Size] = {};
-    const int rc2 = usb_vendor_transfer(dev_handle, usb::kDirIn, usb::kRecipientInterface, req::DevStatus2,
+    const int rc2 = usb_vendor_transfer(connection->handle(), usb::kDirIn, usb::kRecipientInterface, req::DevStatus2,
                                         0, 0, buf2, rec::kDevStatus2Size, usb::kReadTimeoutMs);
     if (rc2 < 0) {
         qDebug() << "dev_status2 ret" << rc2;
@@ -205,7 +206,7 @@ void Wireless_Video_Link::poll_status()
     // A failed version read must not be taken for a version: the buffer
     // still holds status bytes, which would change the band.
     unsigned char version[4] = {};
-    if (usb_vendor_transfer(dev_handle, usb::kDirIn, usb::kRecipientInterface, req::SoftwareInfo, 0, 0,
+    if (usb_vendor_transfer(connection->handle(), usb::kDirIn, usb::kRecipientInterface, req::SoftwareInfo, 0, 0,
                             version, sizeof version, usb::kReadTimeoutMs)
         >= 0) {
         setsof_info(version);

@@ -237,7 +237,10 @@ void TestEncryForm::modeSources_data()
     QTest::newRow("unit reports 2") << QStringList{"report2"} << 0 << 0 << true << 16;
     QTest::newRow("unit reports -1") << QStringList{"report-1"} << 0 << 0 << true << 16;
     QTest::newRow("report then user") << QStringList{"report1", "click128"} << 1 << 128 << false << 16;
-    QTest::newRow("user then report") << QStringList{"click256", "report0"} << 1 << 128 << false << 16;
+    // The poll goes on while the user types: the unit's report must not
+    // undo a choice not yet sent.
+    QTest::newRow("user's choice holds against the report")
+        << QStringList{"click256", "report0"} << 1 << 256 << false << 32;
     QTest::newRow("unknown report keeps user choice")
         << QStringList{"click256", "report7"} << 1 << 256 << false << 32;
 }

@@ -2,6 +2,7 @@
 // by name, the slots bound by name, the combo-box lists and their
 // retranslation, the pages and how the user moves between them, the Chinese
 // texts and the teardown of a live connection.
+#include <algorithm>
 #include "testsupport.h"
 
 #include "encry_form.h"
@@ -651,18 +652,18 @@ private slots:
         QCOMPARE(ui->stackedWidget->currentWidget(), ui->page_status);
     }
 
-    void encryption_mode_choice_stops_poll_data()
+    void encryption_mode_choice_keeps_poll_data()
     {
         QTest::addColumn<QString>("mode");
         QTest::newRow("AES128") << "radioButton_AES128";
         QTest::newRow("AES256") << "radioButton_AES256";
     }
 
-    void encryption_mode_choice_stops_poll()
+    void encryption_mode_choice_keeps_poll()
     {
         QFETCH(QString, mode);
         make_page();
-        plug();
+        auto dev = plug();
         QTRY_VERIFY(connected());
         QVERIFY(w->poll_timer()->isActive());
         auto* radio = ui->widget_encry->findChild<QRadioButton*>(mode);
@@ -671,7 +672,15 @@ private slots:
             QTest::mouseClick(radio, Qt::LeftButton);
         else
             radio->click(); // the panel is shown only for units that encrypt
-        QVERIFY(!w->poll_timer()->isActive());
+        // The live display goes on: status reads keep coming.
+        QVERIFY(w->poll_timer()->isActive());
+        dev->clearLog();
+        auto status_reads = [&] {
+            const auto codes = dev->requestCodes();
+            return std::count(codes.begin(), codes.end(), uint8_t(0xE6));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(status_reads() >= 2, 4000);
+        QVERIFY(radio->isChecked());
     }
 
     // --- Languages ---------------------------------------------------------

@@ -34,11 +34,14 @@ private slots:
         handle = libusb_open_device_with_vid_pid(ctx, 0x0483, 0x5868);
         QVERIFY(handle);
         QCOMPARE(libusb_claim_interface(handle, 0), 0);
+        usb::adopt_handle(handle);
     }
 
     void cleanup()
     {
         if (handle) {
+            QMutexLocker lock(&usb_mutex);
+            usb::retire_handle_locked(handle);
             libusb_release_interface(handle, 0);
             libusb_close(handle);
         }

@@ -9,6 +9,7 @@
 #include "firmware_image.h"
 #include "sim_upgrade.h"
 #include "update_thread.h"
+#include "usb_transport.h"
 
 #include <QApplication>
 #include <QFile>
@@ -278,12 +279,15 @@ public:
         if (!handle)
             return false;
         libusb_claim_interface(handle, 0);
+        usb::adopt_handle(handle);
         return true;
     }
 
     void close_handle()
     {
         if (handle) {
+            QMutexLocker lock(&usb_mutex);
+            usb::retire_handle_locked(handle);
             libusb_release_interface(handle, 0);
             libusb_close(handle);
             handle = nullptr;

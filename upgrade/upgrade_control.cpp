@@ -9,6 +9,8 @@
 #include "enable_switch.h"
 #include "file_places.h"
 #include "firmware_image.h"
+#include "poll_control.h"
+#include "unit_connection.h"
 #include "update_thread.h"
 #include "usb_transport.h"
 
@@ -24,6 +26,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QSaveFile>
+#include <QShortcut>
 #include <QStringList>
 
 namespace {
@@ -235,42 +238,45 @@ void Wireless_Video_Link::on_pushButton_save_debug_clicked()
 
 void Wireless_Video_Link::set_upgrade_lock(bool locked)
 {
-    // The page buttons among them keep the window on the Update page.
+    // The page buttons among them keep the window on the Update page; the
+    // test page's shortcut would lead to its technician settings, and the
+    // encryption form sends a key. The command channel refuses every
+    // setting while the engine runs besides, whatever control asks.
     QWidget* const controls[] = {
         ui->comboBox_downlink,     ui->pushButton_upgrade, ui->Select_file_button,
         ui->comboBox_freq,         ui->comboBox_RadioRate, ui->pushButton_auto,
         ui->pushButton_manual,     ui->radioButton_ppm,    ui->radioButton_sbus,
         ui->pushButton_infomation, ui->pushButton_status,  ui->pushButton_configure,
-        ui->pushButton_frequency,  ui->switch_bind,
+        ui->pushButton_frequency,  ui->switch_bind,        ui->groupBox_technician,
+        ui->widget_encry,          ui->test_show,
     };
     for (QWidget* w : controls)
         w->setEnabled(!locked);
+    test_shortcut->setEnabled(!locked);
 }
 
 void Wireless_Video_Link::pause_poll_for_upgrade()
 {
-    timer.stop();
+    poll->pause(PollControl::Upgrade);
     qDebug() << "mytimer stop";
+    // Not even a stray start of the timer may poll under the engine.
     disconnect(&timer, &QTimer::timeout, this, &Wireless_Video_Link::poll_status);
     disconnect(&timer, &QTimer::timeout, this, &Wireless_Video_Link::on_timer_trigger);
 }
 
 void Wireless_Video_Link::resume_poll_after_upgrade()
 {
-    // Someone may have started it again meanwhile (a reconnection does):
-    // then it is running and connected already.
-    if (timer.isActive())
-        return;
-    timer.start();
+    // Whatever ran meanwhile (a setting's end, a reconnection), only the
+    // upgrade's own hold goes; the poll runs if the unit is there.
     connect(&timer, &QTimer::timeout, this, &Wireless_Video_Link::poll_status, Qt::UniqueConnection);
-    connect(&timer, &QTimer::timeout, this, &Wireless_Video_Link::on_timer_trigger,
-            Qt::UniqueConnection);
+    connect(&timer, &QTimer::timeout, this, &Wireless_Video_Link::on_timer_trigger, Qt::UniqueConnection);
+    poll->resume(PollControl::Upgrade);
 }
 
 void Wireless_Video_Link::on_pushButton_upgrade_clicked()
 {
     const QString path = ui->lineEdit_file->text();
-    if (path.isEmpty() || !QFileInfo(path).isFile() || !dev_handle)
+    if (path.isEmpty() || !QFileInfo(path).isFile() || !connection->is_open())
         return;
     // One engine at a time, and not while the last one's end is pending.
     if (upgrade_busy)
@@ -284,7 +290,7 @@ void Wireless_Video_Link::on_pushButton_upgrade_clicked()
     delete upThread;
     upThread = new updateThread(this);
     upThread->set_file_path(path);
-    upThread->set_dev_handle(dev_handle);
+    upThread->set_dev_handle(connection->handle());
 
     pause_poll_for_upgrade();
 

@@ -7,9 +7,43 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <libusb.h>
+#include <vector>
 
 QMutex usb_mutex;
+
+namespace {
+// Guarded by usb_mutex. One or two entries: a plain vector is enough.
+std::vector<libusb_device_handle*>& live_handles()
+{
+    static std::vector<libusb_device_handle*> handles;
+    return handles;
+}
+
+bool is_live_locked(libusb_device_handle* handle)
+{
+    const auto& v = live_handles();
+    return std::find(v.begin(), v.end(), handle) != v.end();
+}
+} // namespace
+
+namespace usb {
+void adopt_handle(libusb_device_handle* handle)
+{
+    if (!handle)
+        return;
+    tsan::MutexLocker lock(&usb_mutex);
+    if (!is_live_locked(handle))
+        live_handles().push_back(handle);
+}
+
+void retire_handle_locked(libusb_device_handle* handle)
+{
+    auto& v = live_handles();
+    v.erase(std::remove(v.begin(), v.end(), handle), v.end());
+}
+} // namespace usb
 
 int32_t usb_vendor_transfer(libusb_device_handle* handle, uint8_t direction, int recipient,
                             uint8_t request, uint16_t value, uint16_t index, unsigned char* data,
@@ -18,6 +52,8 @@ int32_t usb_vendor_transfer(libusb_device_handle* handle, uint8_t direction, int
     if (!handle)
         return -1;
     tsan::MutexLocker lock(&usb_mutex);
+    if (!is_live_locked(handle))
+        return LIBUSB_ERROR_NO_DEVICE;
     return libusb_control_transfer(handle, usb::request_type(direction, recipient), request, value,
                                    index, data, length, timeout_ms);
 }
@@ -31,7 +67,9 @@ int32_t usb_bulk_transfer(libusb_device_handle* handle, uint8_t endpoint, unsign
     int rc;
     {
         tsan::MutexLocker lock(&usb_mutex);
-        rc = libusb_bulk_transfer(handle, endpoint, data, length, &moved, timeout_ms);
+        rc = is_live_locked(handle)
+                 ? libusb_bulk_transfer(handle, endpoint, data, length, &moved, timeout_ms)
+                 : LIBUSB_ERROR_NO_DEVICE;
     }
     if (transferred)
         *transferred = moved;

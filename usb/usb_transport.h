@@ -29,14 +29,26 @@ constexpr uint8_t request_type(uint8_t direction, int recipient)
 }
 } // namespace usb
 
+// Handles the unit connection has open. A transfer is only made on one of
+// them: a borrower (the upgrade thread) may still hold a handle that was
+// closed meanwhile, and must get an error, not touch freed memory.
+namespace usb {
+// Takes usb_mutex.
+void adopt_handle(libusb_device_handle* handle);
+// The caller holds usb_mutex (closing happens under it, so that a transfer
+// in flight ends before its handle goes).
+void retire_handle_locked(libusb_device_handle* handle);
+} // namespace usb
+
 // One vendor control request. Returns the byte count or a negative libusb
-// code; -1 without touching the bus when there is no handle.
+// code; -1 without touching the bus when there is no handle, and
+// LIBUSB_ERROR_NO_DEVICE (-4) for a handle that has been closed.
 int32_t usb_vendor_transfer(libusb_device_handle* handle, uint8_t direction, int recipient,
                             uint8_t request, uint16_t value, uint16_t index, unsigned char* data,
                             uint16_t length, uint32_t timeout_ms);
 
 // One bulk transfer. Returns 0 or a negative libusb code; -1 without a
-// handle, data or endpoint.
+// handle, data or endpoint, -4 for a handle that has been closed.
 int32_t usb_bulk_transfer(libusb_device_handle* handle, uint8_t endpoint, unsigned char* data,
                           int32_t length, uint32_t timeout_ms, int* transferred);
 
