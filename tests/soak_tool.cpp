@@ -1,18 +1,30 @@
 // A long, scripted run of the real tool (start page, bus watcher thread,
 // main window) against a simulated ground unit: the unit is pulled out and
-// put back, requests fail, settings are changed and the units are paired
-// now and then, all from one seeded random sequence so that a run can be
-// repeated. It prints its figures at the end.
-//   quorlan-soak [--duration SECONDS] [--seed N] [--verbose]
+// put back, requests fail, settings are changed, the units are paired and
+// firmware is upgraded now and then, all from one seeded random sequence so
+// that a run can be repeated. The upgrades take random images of several
+// targets, meet request faults, refusals of the unit, unplugs and now and
+// then an attempt to close the window; after each one that reports success
+// the unit's flash must hold exactly the image's payloads. It prints its
+// figures at the end.
+//   quorlan-soak [--duration SECONDS] [--seed N] [--engine-speed N] [--verbose]
+// --engine-speed divides the upgrade engine's pauses (default 10), so that
+// more upgrades fit into a run; 1 keeps the protocol's own.
 // Exits 0 when the run held; 1 when the memory grew by 5 MB or more after
-// the first minute or the tool did not end connected and polling; 3 on a
-// hang (the user-interface thread stopped for too long). A crash ends it
-// with the signal.
+// the first minute, the tool did not end connected and polling, a reported
+// success left other bytes in the flash, or a close let the application go
+// on with the upgrade engine running; 3 on a hang (the user-interface
+// thread stopped for too long). A crash ends it with the signal.
+#include "firmware_image.h"
 #include "mainpage.h"
 #include "sim_bus.h"
 #include "sim_link.h"
+#include "sim_unit.h"
+#include "sim_upgrade.h"
 #include "testsupport.h"
 #include "ui_wireless_video_link.h"
+#include "update_thread.h"
+#include "upgrade_control.h"
 #include "wireless_video_link.h"
 
 #include <QAbstractButton>
@@ -21,7 +33,10 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMap>
 #include <QMessageBox>
+#include <QPointer>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
@@ -31,6 +46,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -109,6 +125,34 @@ void watchdog()
     }
 }
 
+// The upgrade engine's pauses, shortened by the chosen factor; like the
+// engine's own, cut short when it is told to stop.
+std::atomic<int> g_engine_speed{10};
+
+void engine_sleep(int ms)
+{
+    QThread* const self = QThread::currentThread();
+    QElapsedTimer t;
+    t.start();
+    const qint64 total = ms > 0 ? ms * 1000LL / g_engine_speed.load() : 0; // us
+    while (!self->isInterruptionRequested()) {
+        const qint64 left = total - t.nsecsElapsed() / 1000;
+        if (left <= 0)
+            return;
+        QThread::usleep(static_cast<unsigned long>(std::min<qint64>(left, 5000)));
+    }
+}
+
+// The answer to the question asked when the window is closed during an
+// upgrade, decided by the soak before it closes the window.
+bool g_close_anyway = false;
+int g_close_questions = 0;
+bool close_question(QWidget*, const QString&, const QString&)
+{
+    ++g_close_questions;
+    return g_close_anyway;
+}
+
 // Answers every modal message box the tool shows (a failed pairing, a
 // restore confirmation), as a user who reads it and goes on would.
 class BoxAnswerer : public QObject
@@ -148,6 +192,18 @@ struct Figures
     int setting_faults = 0;    // rejected / ignored / odd command status answers
     int stalls = 0;            // times the poll stood still with the unit attached
     int64_t longest_stall_ms = 0;
+    int upgrades = 0;          // upgrades started
+    int upgrade_successes = 0;
+    QMap<QString, int> upgrade_failures; // by the engine's last message
+    int upgrade_faults = 0;    // request and unit faults set for upgrades
+    int upgrade_unplugs = 0;   // unplugs while an upgrade ran
+    int close_attempts = 0;    // closes of the window during an upgrade
+    int close_kept = 0;        // ... answered "keep running"
+    int close_stopped = 0;     // ... answered "close anyway"
+    int close_left_running = 0; // closes that returned with the engine running: must be 0
+    int flash_checked = 0;     // targets compared after a success
+    int flash_mismatches = 0;  // must be 0
+    int claim_mismatches = 0;  // success reported by the engine but not on the page, or back: must be 0
     long rss_start = 0, rss_1min = -1, rss_end = 0, rss_max = 0;
 };
 
@@ -160,6 +216,22 @@ public:
     {
         unit = testsupport::make_ground_unit();
         unit->link().setNoiseSeed(seed | 1u);
+        unit->setHi3798Version("V1.0.0");
+        // The second controller's restart: off the bus and back, through the
+        // soak's own plug so that the unit is never on the bus twice.
+        sim::SimUpgrade& up = unit->upgrade();
+        up.setRestartTiming(std::chrono::milliseconds(20), std::chrono::milliseconds(4000 / g_engine_speed / 4));
+        up.setRestartHandler([this](bool present) {
+            std::lock_guard<std::mutex> lock(plug_mutex);
+            if (!present) {
+                if (auto d = current_device())
+                    sim::VirtualBus::instance().unplug(d);
+            } else if (!current_device()) {
+                sim::VirtualBus::instance().plug(unit);
+            }
+        });
+        updateThread::set_sleep_function(&engine_sleep);
+        upgrade_ui::set_close_question_function(&close_question);
         page = std::make_unique<MainPage>();
         page->show();
         w = page->main_window();
@@ -178,11 +250,17 @@ public:
         housekeeping.start(1000);
         connect(&actions, &QTimer::timeout, this, [this] { act(); });
         actions.setSingleShot(true);
+        connect(&upgrade_watch, &QTimer::timeout, this, [this] { check_upgrade_end(); });
+        upgrade_watch.start(100);
         fig.rss_start = rss_kb();
     }
 
     ~Soak() override
     {
+        unit->upgrade().waitRestartIdle(std::chrono::milliseconds(5000));
+        unit->upgrade().setRestartHandler(nullptr);
+        updateThread::set_sleep_function(nullptr);
+        upgrade_ui::set_close_question_function(nullptr);
         Wireless_Video_Link* window = page ? page->main_window() : nullptr;
         page.reset();
         delete window; // the start page never deletes it
@@ -210,7 +288,13 @@ private:
         return w->device_handle() && ui->label_connect->text() == QLatin1String("Connected");
     }
     bool polling() const { return w->poll_timer()->isActive(); }
-    bool user_can_act() const { return !busy && !QApplication::activeModalWidget() && connected(); }
+    // The Update page locks the window while a run lasts; the user can do
+    // nothing else then.
+    bool upgrading() const { return upgrade.engine || !ui->pushButton_upgrade->isEnabled(); }
+    bool user_can_act() const
+    {
+        return !busy && !QApplication::activeModalWidget() && connected() && !upgrading();
+    }
 
     static bool wait_until(const std::function<bool()>& cond, int64_t timeout_ms)
     {
@@ -227,17 +311,33 @@ private:
 
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
 
+    // The unit's device on the bus, if it is there (after the second
+    // controller's restart it is a new one).
+    std::shared_ptr<sim::SimDevice> current_device() const
+    {
+        for (const auto& d : sim::VirtualBus::instance().devices())
+            if (d->unitPtr() == unit && d->plugged())
+                return d;
+        return nullptr;
+    }
+
     void plug()
     {
-        if (!dev || !dev->plugged())
+        std::lock_guard<std::mutex> lock(plug_mutex);
+        dev = current_device();
+        if (!dev)
             dev = testsupport::plug(unit);
     }
 
     void unplug_for_a_while()
     {
+        if (auto d = current_device())
+            dev = d;
         if (!dev || !dev->plugged())
             return;
         ++fig.unplugs;
+        if (upgrade.engine)
+            ++fig.upgrade_unplugs;
         if (pick(3) == 0) {
             // Pulled out in the middle of whatever request comes next.
             dev->failNext(sim::SimDevice::kAnyControl, sim::kFaultUnplug);
@@ -262,8 +362,16 @@ private:
 
     void inject_failure()
     {
+        if (auto d = current_device())
+            dev = d;
         if (!dev || !dev->plugged())
             return;
+        if (upgrade.engine && upgrade.engine->isRunning()) {
+            const QString f = inject_upgrade_failure();
+            if (g_verbose)
+                std::fprintf(stderr, "UPGRADE %d: request fault %s\n", fig.upgrades, qPrintable(f));
+            return;
+        }
         static const int kRequests[] = {sim::SimDevice::kAnyControl, 0xE6, 0xE7, 0xA1, 0xF9, 0xE1, 0xE3,
                                         0xF8, 0xC0, 0xCA, 0xEA, 0xEB, 0xCD, 0xCF};
         static const int kCodes[] = {-1, -4, -7, -9, sim::kFaultShort};
@@ -330,6 +438,229 @@ private:
             unit->link().pressPairButton();
     }
 
+    // ------------------------------------------------------------ upgrades
+
+    struct Record
+    {
+        uint32_t type;
+        QByteArray data;
+    };
+
+    static sim::SimUpgrade::Target sim_target(uint32_t type)
+    {
+        using U = sim::SimUpgrade;
+        switch (type) {
+        case 0x81: return U::Bootloader;
+        case 0x82: return U::Kernel;
+        case 0x83: return U::FileSystem;
+        case 0x84: return U::Mcu1;
+        case 0x85: return U::Fpga;
+        case 0x86: return U::Mcu2;
+        case 0x87: return U::Edid;
+        case 0x88: return U::Hi3516;
+        case 0x89: return U::Hi3798;
+        default: return U::NoTarget;
+        }
+    }
+
+    // One to four records of random targets (one may come twice) among the
+    // ten, random sizes, the payloads in random order with junk between.
+    QByteArray random_image(QList<Record>* records)
+    {
+        QByteArray file(fw::kHeaderSize, '\0');
+        const int used = 1 + pick(4);
+        QList<int> positions;
+        for (int k = 0; k < fw::kRecordCount; ++k)
+            positions.insert(pick(int(positions.size()) + 1), k);
+        QList<std::pair<int, Record>> placed;
+        for (int i = 0; i < used; ++i) {
+            const uint32_t type = 0x81 + uint32_t(pick(9));
+            // The HI3516 takes 64-byte chunks, each after a FIFO inquiry.
+            const int size = type == 0x88 ? 1 + pick(1500) : pick(6) == 0 ? 1024 * (1 + pick(4)) : 1 + pick(6000);
+            QByteArray data(size, '\0');
+            for (char& c : data)
+                c = char(pick(256));
+            placed.push_back({positions[i], Record{type, data}});
+        }
+        std::sort(placed.begin(), placed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        QList<int> order;
+        for (int i = 0; i < placed.size(); ++i)
+            order.insert(pick(int(order.size()) + 1), i);
+        for (int i : order) {
+            file += QByteArray(pick(40), char(0xEE));
+            const uint32_t fields[4] = {placed[i].second.type, uint32_t(placed[i].second.data.size()),
+                                        uint32_t(file.size()), uint32_t(pick(1 << 30))};
+            for (int f = 0; f < 4; ++f)
+                for (int b = 0; b < 4; ++b)
+                    file[placed[i].first * fw::kRecordSize + f * 4 + b] = char(fields[f] >> (8 * b));
+            file += placed[i].second.data;
+        }
+        for (const auto& p : placed) // header order: the order they are sent in
+            records->push_back(p.second);
+        return file;
+    }
+
+    // A fault of the unit's for the coming run, on one of its targets.
+    QString set_unit_fault(const QList<Record>& records)
+    {
+        using U = sim::SimUpgrade;
+        U& up = unit->upgrade();
+        const Record& r = records[pick(int(records.size()))];
+        const U::Target t = sim_target(r.type);
+        const fw::Target* ft = fw::find_target(r.type);
+        ++fig.upgrade_faults;
+        const QString name = QString::fromLatin1(U::targetName(t));
+        switch (pick(5)) {
+        case 0: {
+            const int n = pick(r.data.size() / ft->chunk_size + 1);
+            up.failProgramAtTransfer(t, n);
+            return QStringLiteral("%1 program failed at transfer %2").arg(name).arg(n);
+        }
+        case 1: up.rejectCheck(t); return name + QStringLiteral(" check refused");
+        case 2: up.setEraseInquiries(t, U::kNever); return name + QStringLiteral(" erase never done");
+        case 3: {
+            const int n = pick(2) ? U::kNever : 1 + pick(70);
+            up.setFifoBusyInquiries(n);
+            return QStringLiteral("FIFO busy %1").arg(n);
+        }
+        default: {
+            const int n = pick(2) ? U::kNever : 1 + pick(70);
+            up.setResultInquiries(n);
+            return QStringLiteral("HI3798 result at %1").arg(n);
+        }
+        }
+    }
+
+    void clear_unit_faults()
+    {
+        using U = sim::SimUpgrade;
+        U& up = unit->upgrade();
+        for (int t = 0; t < U::TargetCount; ++t) {
+            up.setEraseInquiries(U::Target(t), 1);
+            up.rejectCheck(U::Target(t), false);
+            up.failProgramAtTransfer(U::Target(t), -1);
+        }
+        up.setFifoBusyInquiries(0);
+        up.setResultInquiries(1);
+        up.setPreparationInquiries(1);
+    }
+
+    // A request of the upgrade fails, once or until the engine gives up.
+    QString inject_upgrade_failure()
+    {
+        static const int kRequests[] = {0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB5, 0xB6, 0xB7, 0xB8, 0xB9, 0xBA,
+                                        0xBC, 0xBD, 0xBE, 0xBF, 0xD0, 0xD1, 0xD2, 0xD3, 0xF1, 0xF2, 0xF3,
+                                        0xF4, 0xF5, 0xF8, sim::SimDevice::kBulk, sim::SimDevice::kBulk};
+        static const int kCodes[] = {-1, -4, -7, -9, -9, sim::kFaultShort};
+        const int request = kRequests[pick(int(std::size(kRequests)))];
+        const int code = kCodes[pick(int(std::size(kCodes)))];
+        const int times = 1 + pick(3);
+        dev->failNext(request, code, times);
+        fig.failures += times;
+        ++fig.upgrade_faults;
+        return QStringLiteral("0x%1 %2 x%3").arg(request, 0, 16).arg(code).arg(times);
+    }
+
+    void start_upgrade()
+    {
+        QList<Record> records;
+        const QByteArray file = random_image(&records);
+        const QString path = image_dir.filePath(QStringLiteral("image%1.bin").arg(fig.upgrades % 2));
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(file) != file.size())
+            return;
+        f.close();
+        clear_unit_faults();
+        QString faults;
+        if (pick(3) == 0)
+            faults += QStringLiteral(" unit fault %1").arg(set_unit_fault(records));
+        if (pick(2) == 0)
+            faults += QStringLiteral(" request fault %1").arg(inject_upgrade_failure());
+
+        ui->lineEdit_file->setText(path);
+        ui->pushButton_upgrade->click();
+        auto* engine = w->findChild<updateThread*>();
+        if (!engine || engine->isFinished() || ui->pushButton_upgrade->isEnabled())
+            return; // not started (the unit went away meanwhile)
+        ++fig.upgrades;
+        upgrade = Upgrade{};
+        upgrade.engine = engine;
+        upgrade.records = records;
+        connect(engine, &updateThread::refresh_update_text, this, [this](const QString& t) { upgrade.last = t; });
+        if (g_verbose) {
+            QStringList parts;
+            for (const Record& r : records)
+                parts << QStringLiteral("%1 %2").arg(sim::SimUpgrade::targetName(sim_target(r.type))).arg(r.data.size());
+            std::fprintf(stderr, "UPGRADE %d: %s;%s\n", fig.upgrades, qPrintable(parts.join(QStringLiteral(", "))),
+                         qPrintable(faults));
+        }
+        if (pick(3) == 0) {
+            // The user closes the window before the run is over.
+            QTimer::singleShot(100 + pick(3000), this, [this, engine] { try_close(engine); });
+        }
+    }
+
+    void try_close(updateThread* engine)
+    {
+        if (upgrade.engine != engine || !engine->isRunning())
+            return;
+        ++fig.close_attempts;
+        g_close_anyway = pick(2) == 0;
+        const int asked = g_close_questions;
+        g_phase = "closing during an upgrade";
+        const bool closed = w->close();
+        g_phase = "random";
+        if (g_close_questions == asked) {
+            // The run ended just before: nothing to ask, the window went.
+        } else if (closed) {
+            ++fig.close_stopped;
+            if (engine->isRunning())
+                ++fig.close_left_running;
+        } else {
+            ++fig.close_kept;
+        }
+        if (!w->isVisible()) {
+            // Started again, as the user would.
+            w->show();
+        }
+    }
+
+    // Once the window has been given back: the outcome, and after a
+    // success the flash against the image.
+    void check_upgrade_end()
+    {
+        if (!upgrade.engine || !upgrade.engine->isFinished() || !ui->pushButton_upgrade->isEnabled())
+            return;
+        const bool ok = upgrade.engine->succeeded();
+        if (ok != (upgrade.last == QLatin1String("Upgrade success")))
+            ++fig.claim_mismatches;
+        if (ok) {
+            ++fig.upgrade_successes;
+            // Several records of one target: the last one is what stays.
+            QMap<int, QByteArray> expected;
+            for (const Record& r : upgrade.records)
+                expected[int(sim_target(r.type))] = r.data;
+            for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+                const auto flash = unit->upgrade().flashed(sim::SimUpgrade::Target(it.key()));
+                ++fig.flash_checked;
+                if (flash.size() != size_t(it.value().size())
+                    || std::memcmp(flash.data(), it.value().constData(), flash.size()) != 0) {
+                    ++fig.flash_mismatches;
+                    std::printf("MISMATCH: upgrade %d, %s: %zu bytes in the flash, %d in the image\n", fig.upgrades,
+                                sim::SimUpgrade::targetName(sim::SimUpgrade::Target(it.key())), flash.size(),
+                                int(it.value().size()));
+                }
+            }
+        } else {
+            ++fig.upgrade_failures[upgrade.last.isEmpty() ? QStringLiteral("(nothing said)") : upgrade.last];
+        }
+        if (g_verbose)
+            std::fprintf(stderr, "UPGRADE %d: %s (%s)\n", fig.upgrades, ok ? "succeeded" : "failed",
+                         qPrintable(upgrade.last));
+        clear_unit_faults();
+        upgrade = Upgrade{};
+    }
+
     void schedule_next() { actions.start(500 + pick(3000)); }
 
     void act()
@@ -346,8 +677,10 @@ private:
         } else if (user_can_act()) {
             busy = true;
             g_phase = "user action";
-            if (roll < 95)
+            if (roll < 70)
                 change_setting();
+            else if (roll < 95)
+                start_upgrade();
             else
                 start_pairing();
             g_phase = "random";
@@ -369,12 +702,18 @@ private:
         unit->link().clearSettingLog();
         if (dev)
             dev->clearLog();
-        // A unit pulled out by a fault on a later request is put back too.
-        if (!finishing && dev && !dev->plugged())
+        if (auto d = current_device()) {
+            dev = d;
+            dev->clearLog();
+        }
+        // A unit pulled out by a fault on a later request is put back too
+        // (not while the second controller's restart has it off the bus).
+        if (!finishing && dev && !dev->plugged() && !current_device()
+            && unit->upgrade().waitRestartIdle(std::chrono::milliseconds(0)))
             schedule_replug();
         // A poll that stands still while the unit is attached and nothing
-        // holds it (a modal dialog, a setting's wait).
-        const bool idle = connected() && !QApplication::activeModalWidget() && !busy;
+        // holds it (a modal dialog, a setting's wait, an upgrade).
+        const bool idle = connected() && !QApplication::activeModalWidget() && !busy && !upgrading();
         const int64_t still = t - last_tick_ms;
         if (idle && !polling() && still > 5000) {
             if (!in_stall) {
@@ -393,9 +732,16 @@ private:
     {
         finishing = true;
         g_phase = "finish";
+        // An upgrade under way is let to its end first.
+        wait_until([this] {
+            check_upgrade_end();
+            return !upgrade.engine;
+        }, 300000);
         const bool connected_before = connected();
         const bool polling_before = connected_before && polling();
         wait_until([] { return !QApplication::activeModalWidget(); }, 30000);
+        if (auto d = current_device())
+            dev = d;
         if (dev) {
             dev->clearFaults();
             unit->link().clearSettingFaults();
@@ -433,6 +779,18 @@ private:
         std::printf("  setting answers       %d rejected/ignored/unknown\n", fig.setting_faults);
         std::printf("  message boxes         %d answered\n", boxes.answered);
         std::printf("  debug lines           %ld\n", g_debug_lines.load());
+        std::printf("  upgrades              %d run, %d succeeded (engine pauses / %d)\n", fig.upgrades,
+                    fig.upgrade_successes, g_engine_speed.load());
+        for (auto it = fig.upgrade_failures.cbegin(); it != fig.upgrade_failures.cend(); ++it)
+            std::printf("    failed: %-28s %d\n", qPrintable(it.key()), it.value());
+        std::printf("  upgrade faults        %d set, %d unplugs during a run\n", fig.upgrade_faults,
+                    fig.upgrade_unplugs);
+        std::printf("  closes during a run   %d (kept running %d, stopped %d, engine left running %d)\n",
+                    fig.close_attempts, fig.close_kept, fig.close_stopped, fig.close_left_running);
+        std::printf("  flash after success   %d targets compared, %d mismatches\n", fig.flash_checked,
+                    fig.flash_mismatches);
+        std::printf("  claims                %d success reports that disagree with the page's text\n",
+                    fig.claim_mismatches);
         std::printf("  poll stalls           %d with the unit attached (longest %lld ms)\n", fig.stalls,
                     static_cast<long long>(fig.longest_stall_ms));
         std::printf("  longest UI block      %lld ms\n", static_cast<long long>(g_longest_gap_ms.load()));
@@ -444,7 +802,8 @@ private:
         std::printf("  final state           %s, %s, setting %s\n", reconnected ? "connected" : "NOT CONNECTED",
                     polls ? "polling" : "NOT POLLING", setting_ok ? "accepted" : "NOT ACCEPTED");
 
-        const bool ok = growth < kGrowthLimitKb && reconnected && polls && setting_ok;
+        const bool ok = growth < kGrowthLimitKb && reconnected && polls && setting_ok && fig.flash_mismatches == 0
+                        && fig.close_left_running == 0 && fig.claim_mismatches == 0;
         std::printf("%s\n", ok ? "soak held" : "soak FAILED");
         if (!ok) {
             std::lock_guard<std::mutex> lock(g_log_mutex);
@@ -475,6 +834,15 @@ private:
     bool finishing = false;
     bool in_stall = false;
     bool replug_pending = false;
+    std::mutex plug_mutex; // the soak's plug and the unit's restart
+    QTemporaryDir image_dir;
+    QTimer upgrade_watch;
+    struct Upgrade
+    {
+        QPointer<updateThread> engine;
+        QList<Record> records;
+        QString last; // the engine's last message
+    } upgrade;
 };
 
 } // namespace
@@ -493,10 +861,13 @@ int main(int argc, char** argv)
             seconds = atoi(argv[++i]);
         else if (a == "--seed" && i + 1 < argc)
             seed = uint32_t(strtoul(argv[++i], nullptr, 10));
+        else if (a == "--engine-speed" && i + 1 < argc)
+            g_engine_speed = std::max(1, atoi(argv[++i]));
         else if (a == "--verbose")
             g_verbose = true;
         else {
-            std::fprintf(stderr, "usage: %s [--duration SECONDS] [--seed N] [--verbose]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--duration SECONDS] [--seed N] [--engine-speed N] [--verbose]\n",
+                         argv[0]);
             return 2;
         }
     }
