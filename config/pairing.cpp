@@ -30,7 +30,10 @@ void Wireless_Video_Link::on_physical_Button_bind()
 {
     // Another trigger (the switch, the unit's button) may come during the
     // first second's wait or while the dialog is open: one pairing at a time.
-    if (bind_starting || binding_dialog || !may_send_setting())
+    // The dialog reads the unit's state: not while the engine flashes. A
+    // unit gone meanwhile still gets its dialog, which says the pairing
+    // failed.
+    if (bind_starting || binding_dialog || poll->paused(PollControl::Upgrade))
         return;
     bind_starting = true;
     delay_msec(kBindStartWaitMs);

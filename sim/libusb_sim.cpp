@@ -433,8 +433,12 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle* dev_handle, uint8_
         return LIBUSB_ERROR_INVALID_PARAM;
     if (!handle_open(dev_handle))
         return LIBUSB_ERROR_NO_DEVICE;
-    return dev_handle->dev->sim->control(request_type, bRequest, wValue, wIndex, data, wLength,
-                                         timeout);
+    const int rc = dev_handle->dev->sim->control(request_type, bRequest, wValue, wIndex, data, wLength,
+                                                 timeout);
+    // Closed while the transfer was in flight: libusb would have been
+    // working on freed memory all along.
+    handle_open(dev_handle);
+    return rc;
 }
 
 int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* dev_handle, unsigned char endpoint,
@@ -454,7 +458,9 @@ int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* dev_handle, unsigned 
         if (rc != 0 && rc != LIBUSB_ERROR_NO_DEVICE)
             return LIBUSB_ERROR_IO;
     }
-    return dev.bulk(endpoint, data, length, actual_length, timeout);
+    const int rc = dev.bulk(endpoint, data, length, actual_length, timeout);
+    handle_open(dev_handle); // counts a close made while the transfer was in flight
+    return rc;
 }
 
 int LIBUSB_CALL libusb_clear_halt(libusb_device_handle* dev_handle, unsigned char endpoint)

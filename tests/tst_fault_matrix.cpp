@@ -1068,7 +1068,8 @@ private:
                                  static_cast<QWidget*>(ui->Select_file_button), static_cast<QWidget*>(ui->comboBox_freq),
                                  static_cast<QWidget*>(ui->pushButton_status), static_cast<QWidget*>(ui->switch_bind)})
             QVERIFY2(control->isEnabled(), qPrintable(control->objectName()));
-        QVERIFY(wd.w->poll_timer()->isActive());
+        // Polling again exactly when a unit is there to poll.
+        QCOMPARE(wd.w->poll_timer()->isActive(), wd.connected());
         if (succeeded) {
             QCOMPARE(ui->label_update_message->text(), QString("Upgrade success"));
             QCOMPARE(ui->progressBar->value(), 100);
