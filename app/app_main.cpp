@@ -58,16 +58,19 @@ int run_application(int argc, char** argv, const std::function<void(MainPage*)>&
 
     app.setStyleSheet(style_sheet_text());
 
-    QTranslator translator;
-    QLocale locale;
-    if (locale.language() == QLocale::Chinese) {
-        (void)translator.load(QStringLiteral(":/WirelessVideo_CH.qm"));
-        QCoreApplication::installTranslator(&translator);
+    // The start page owns the catalogue from here on, so that its
+    // "English" button can take out the one chosen by the system language.
+    QTranslator* translator = nullptr;
+    if (QLocale().language() == QLocale::Chinese) {
+        translator = new QTranslator;
+        (void)translator->load(QStringLiteral(":/WirelessVideo_CH.qm"));
+        QCoreApplication::installTranslator(translator);
     }
 
     int result;
     {
         MainPage page;
+        page.adopt_translator(translator);
         app.setActivationWindow(&page, true);
         app.setActivationWindow(page.main_window(), true);
         page.show();

@@ -88,6 +88,14 @@ void MainPage::apply_texts()
         ui->label_mention->setText(tr("Please connect device"));
 }
 
+void MainPage::adopt_translator(QTranslator* installed)
+{
+    if (!installed || installed == translator)
+        return;
+    delete translator;
+    translator = installed;
+}
+
 void MainPage::on_toolButton_chinese_clicked()
 {
     bool loaded = true;

@@ -37,6 +37,10 @@ public slots:
     void on_toolButton_english_clicked();
     void show_access_hint();
 
+public:
+    // The catalogue installed at start-up (null: none); the page owns it.
+    void adopt_translator(QTranslator* installed);
+
 private:
     void apply_texts();
 

@@ -1001,9 +1001,8 @@ int main(int argc, char** argv)
                                 1e6;
         figure("upgrade_overhead_ratio_idle", (floor.seconds() + engine_s) / floor.seconds(), 4, {},
                "floor + the engine's own CPU: the ratio on a quiet machine");
-        note("the simulated unit copies the whole flash of a target at every chunk, so it answers "
-             "late in a big payload; that time is its own and is taken out of the overhead ratios "
-             "(see upgrade_sim_s and the _raw ratios)");
+        note("the time the simulated unit spends answering is its own, not the tool's; it is taken "
+             "out of the overhead ratios (see upgrade_sim_s and the _raw ratios)");
 
         // Timed like a full-speed device: 1 ms per control transfer and chunk.
         dev->setLatency(std::chrono::microseconds(1000));
@@ -1037,7 +1036,8 @@ int main(int argc, char** argv)
     watch_children.stop();
 
     if (opt.run("idle")) {
-        info("idle_cpu_bus", "simulated (the real-libusb emulation has not landed)");
+        info("idle_cpu_bus", "simulated (the emulated device file for the real libusb serves the "
+                              "tests, not this figure)");
         note("idle_cpu_percent is measured on the simulated bus; idle_cpu_percent_real_libusb is the "
              "same start page on the real libusb and this machine's bus, where every 100 ms scan "
              "creates and ends a libusb context as prescribed");

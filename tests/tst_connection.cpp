@@ -186,12 +186,18 @@ private slots:
         auto unit = make_ground_unit();
         DebugCapture capture;
         auto dev = sim::VirtualBus::instance().plug(unit);
+        dev->setKernelDriverActive(true);
         dev->setClaimFailure(LIBUSB_ERROR_BUSY);
         QTRY_VERIFY(capture.contains("Cannot Claim Interface 0"));
         QTest::qWait(200);
         QVERIFY(page->isVisible());
         QVERIFY(!w->isVisible());
         QVERIFY(!w->device_handle());
+        // The state is shown as it is, and the driver taken for the claim
+        // is given back.
+        QCOMPARE(ui->label_connect->text(), QString("DisConnected"));
+        QVERIFY(!ui->widget_status->isChecked());
+        QVERIFY(dev->kernelDriverActive());
         // What the failed open created is closed again.
         QTRY_COMPARE(sim::VirtualBus::instance().liveHandles(), 0);
         QVERIFY(dev->requestCodes().empty());
@@ -321,6 +327,24 @@ private slots:
         QCOMPARE(label->text(), QString("Please connect device"));
         QCOMPARE(ui->pushButton_infomation->text(), QString("About"));
         QCOMPARE(retranslated.count(), 2);
+    }
+
+    void english_from_a_chinese_start()
+    {
+        // As the start-up does on a Chinese system.
+        auto* translator = new QTranslator;
+        QVERIFY(translator->load(":/WirelessVideo_CH.qm"));
+        QCoreApplication::installTranslator(translator);
+        make_page();
+        page->adopt_translator(translator);
+        auto* label = page->findChild<QLabel*>("label_mention");
+        QCOMPARE(label->text(), QString::fromUtf8("请连接设备"));
+        QTest::mouseClick(page->findChild<QToolButton*>("toolButton_english"), Qt::LeftButton);
+        QCOMPARE(label->text(), QString("Please connect device"));
+        QCOMPARE(ui->pushButton_infomation->text(), QString("About"));
+        QTest::mouseClick(page->findChild<QToolButton*>("toolButton_chinese"), Qt::LeftButton);
+        QCOMPARE(label->text(), QString::fromUtf8("请连接设备"));
+        QTest::mouseClick(page->findChild<QToolButton*>("toolButton_english"), Qt::LeftButton);
     }
 
     void encryption_form_offered_while_connected()

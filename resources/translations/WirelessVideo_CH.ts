@@ -420,7 +420,7 @@
     </message>
     <message>
         <source>N/A</source>
-        <translation type="unfinished"></translation>
+        <translation>无数据</translation>
     </message>
     <message>
         <source>Observer</source>
@@ -867,10 +867,6 @@
 <context>
     <name>updateThread</name>
     <message>
-        <source>image file too short!</source>
-        <translation>固件文件太短！</translation>
-    </message>
-    <message>
         <source>not a regular file: a pipe, a device or a socket cannot be an image</source>
         <translation>不是普通文件：管道、设备或套接字不能作为固件文件</translation>
     </message>
@@ -885,6 +881,10 @@
     <message>
         <source>Upgrade stopped</source>
         <translation>升级已停止</translation>
+    </message>
+    <message>
+        <source>image file too short!</source>
+        <translation>固件文件太短！</translation>
     </message>
     <message>
         <source>invalid image: record %1 has unknown type 0x%2</source>
