@@ -3,6 +3,7 @@
 #include "ui_wireless_video_link.h"
 
 #include "encry_form.h"
+#include "command_channel.h"
 #include "link_tables.h"
 #include "enable_switch.h"
 #include "history_window.h"
@@ -97,6 +98,7 @@ Wireless_Video_Link::~Wireless_Video_Link()
     if (scan_series && !scan_series->chart())
         delete scan_series;
     delete scan_chart;
+    delete channel;
 }
 
 void Wireless_Video_Link::build_button_groups()

@@ -1,9 +1,12 @@
-// The tool's working window: it holds the form, the device connection, the
-// status poll timer, the scan chart and every setting, test and upgrade
-// slot. Its member functions are split by subsystem over the folders:
-// app/ (frame), usb/ (connection), config/ (identity and settings),
-// telemetry/ (poll, scan, tests), upgrade/ (firmware).
+// The tool's working window: it holds the form, the status poll timer and
+// the scan chart, and its slots forward to the parts below (the unit
+// connection in usb/, the command channel and unit profile in config/, the
+// records, log and checks in telemetry/, the engine in upgrade/) and apply
+// what they return to the form. Its member functions are in app/window_*.cpp,
+// one file per concern.
 #pragma once
+
+#include "rssi_set.h"
 
 #include <QList>
 #include <QPixmap>
@@ -21,6 +24,7 @@ class QShortcut;
 class QTextToSpeech;
 class updateThread;
 class Binding_Dialog;
+class CommandChannel;
 class PollControl;
 class UnitConnection;
 struct libusb_device_handle;
@@ -29,15 +33,6 @@ namespace Ui {
 class Wireless_Video_Link;
 }
 
-// Four RSSI readings, air and ground unit, receive paths 1 and 2.
-struct RSSI_Set
-{
-    unsigned int A_RSSI_1 = 0;
-    unsigned int A_RSSI_2 = 0;
-    unsigned int G_RSSI_1 = 0;
-    unsigned int G_RSSI_2 = 0;
-};
-Q_DECLARE_METATYPE(RSSI_Set)
 
 class Wireless_Video_Link : public QWidget
 {
@@ -55,6 +50,7 @@ public:
     QTimer* poll_timer() { return &timer; }
     PollControl* poll_control() const { return poll; }
     UnitConnection* unit_connection() const { return connection; }
+    CommandChannel* command_channel() const { return channel; }
 
     // Command protocol (config/command_protocol.cpp).
     int send_set_command(const unsigned char* data, uint16_t length, uint8_t request,
@@ -248,6 +244,7 @@ private:
     UnitConnection* connection = nullptr;
     QTimer timer; // the status poll
     PollControl* poll = nullptr;
+    CommandChannel* channel = nullptr;
     updateThread* upThread = nullptr;
     Binding_Dialog* binding_dialog = nullptr;
 

@@ -4,7 +4,7 @@
 // readings; this window collects and judges them.
 #pragma once
 
-#include "wireless_video_link.h"
+#include "rssi_set.h"
 
 #include <QList>
 #include <QTimer>

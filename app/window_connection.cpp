@@ -6,6 +6,7 @@
 #include "binding_dialog.h"
 #include "enable_switch.h"
 #include "switch_button.h"
+#include "command_channel.h"
 #include "poll_control.h"
 #include "unit_connection.h"
 #include "update_thread.h"
@@ -36,6 +37,7 @@ void Wireless_Video_Link::build_connection()
 {
     connection = new UnitConnection(this);
     poll = new PollControl(&timer, this);
+    channel = new CommandChannel(connection, poll);
     timer.setInterval(kPollIntervalMs);
     connect(&timer, &QTimer::timeout, this, &Wireless_Video_Link::poll_status, Qt::UniqueConnection);
     connect(&timer, &QTimer::timeout, this, &Wireless_Video_Link::on_timer_trigger, Qt::UniqueConnection);
