@@ -8,6 +8,7 @@
 #include "request_codes.h"
 #include "unit_connection.h"
 #include "status_records.h"
+#include "unit_profile.h"
 #include "usb_transport.h"
 
 #include <QDebug>
@@ -19,16 +20,47 @@
 namespace {
 const char k16QamEntry[] = "16QAM_1/2 (7.52Mbps)";
 
-void show_all(std::initializer_list<QWidget*> widgets)
+using Widgets = QList<QWidget*>;
+
+void show_all(const Widgets& widgets)
 {
     for (QWidget* w : widgets)
         w->show();
 }
 
-void hide_all(std::initializer_list<QWidget*> widgets)
+void hide_all(const Widgets& widgets)
 {
     for (QWidget* w : widgets)
         w->hide();
+}
+
+// The groups the unit's profile shows or hides, label and value together.
+Widgets air_counters(Ui::Wireless_Video_Link* ui)
+{
+    return {ui->label_a_buf_overflow,        ui->label_a_buf_overflow_l,      ui->label_a_packet_recv,
+            ui->label_a_packet_recv_l,       ui->label_a_packets_send,        ui->label_a_packets_send_l,
+            ui->label_a_packets_submitted,   ui->label_a_packets_submitted_l, ui->label_a_packets_discard,
+            ui->label_a_packets_discard_l,   ui->label_a_packets_retransmit,  ui->label_a_packets_retransmit_l};
+}
+
+Widgets ground_counters(Ui::Wireless_Video_Link* ui)
+{
+    return {ui->label_g_buf_overflow,        ui->label_g_buf_overflow_l,      ui->label_g_packet_recv,
+            ui->label_g_packet_recv_l,       ui->label_g_packets_send,        ui->label_g_packets_send_l,
+            ui->label_g_packets_submitted,   ui->label_g_packets_submitted_l, ui->label_g_packets_discard,
+            ui->label_g_packets_discard_l,   ui->label_g_packets_retransmit,  ui->label_g_packets_retransmit_l};
+}
+
+Widgets loss_labels(Ui::Wireless_Video_Link* ui)
+{
+    return {ui->label_lostp,    ui->label_packet_lost_l, ui->label_ETH_LOST,
+            ui->label_ETH_LOST_l, ui->label_ETH_RECV,    ui->label_RECV_l};
+}
+
+Widgets bb_temp_labels(Ui::Wireless_Video_Link* ui)
+{
+    return {ui->label_G_BB_TEMP, ui->label_g_bb_temp_l, ui->label_A_BB_TEMP, ui->label_a_bb_temp_l,
+            ui->label_g_BB_TEMP, ui->label_g_BB_TEMP_L, ui->label_a_BB_TEMP, ui->label_a_BB_TEMP_L};
 }
 
 void show_if_hidden(QWidget* w)
@@ -126,29 +158,11 @@ void Wireless_Video_Link::setsof_info(unsigned char* data)
 
     band_code = model.band_code;
     fill_channel_list();
-    switch (band_code) {
-    case 24:
-        axis_x->setRange(2400, 2500);
-        ui->stackedWidget_freq->setCurrentWidget(ui->page_scan);
-        qDebug() << "2.4g mark";
-        break;
-    case 14:
-        axis_x->setRange(1400, 1500);
-        ui->stackedWidget_freq->setCurrentWidget(ui->page_blank);
-        qDebug() << "1.4g mark";
-        break;
-    case 58:
-        axis_x->setRange(5730, 5830);
-        ui->stackedWidget_freq->setCurrentWidget(ui->page_scan);
-        qDebug() << "5.8g mark";
-        break;
-    case 25:
-        axis_x->setRange(2500, 2600);
-        ui->stackedWidget_freq->setCurrentWidget(ui->page_scan);
-        qDebug() << "2.5g mark";
-        break;
-    default:
-        break;
+    const profile::BandView view = profile::band_view(band_code);
+    if (view.known) {
+        axis_x->setRange(view.low_mhz, view.high_mhz);
+        ui->stackedWidget_freq->setCurrentWidget(view.scan_page ? ui->page_scan : ui->page_blank);
+        qDebug() << view.mark;
     }
     // The scan moves the series' points by index; points left from the
     // old band would stay on the chart, outside its range.
@@ -193,64 +207,50 @@ void Wireless_Video_Link::fill_channel_list()
 void Wireless_Video_Link::set_ui_feature_from_mcu1(int variant)
 {
     hardware_variant = variant;
-    switch (variant) {
-    case 1:
-    case 2:
-    case 3:
-        add_16QAM();
-        show_bb_temp();
-        show_air_retransmit_settings();
-        hide_antenna_choise_settings();
-        feature_mask = variant == 1 ? 1 : variant == 2 ? 2 : 8;
-        break;
-    case 4:
-    case 5:
-    case 6:
-        remove_16QAM();
-        hide_bb_temp();
-        if (unit_type == 1)
+    const profile::VariantFeatures f = profile::variant_features(variant, unit_type);
+    if (f.known) {
+        if (f.qam16)
+            add_16QAM();
+        else
+            remove_16QAM();
+        if (f.bb_temp)
+            show_bb_temp();
+        else
+            hide_bb_temp();
+        if (f.air_counters)
             show_air_retransmit_settings();
         else
             hide_air_retransmit_settings();
-        if (variant == 5)
+        if (f.antenna_choice)
             show_antenna_choise_settings();
         else
             hide_antenna_choise_settings();
-        feature_mask = variant == 5 ? 4 : 12;
-        break;
-    default:
-        break;
+        feature_mask = f.feature_mask;
     }
     fill_channel_list();
 }
 
 void Wireless_Video_Link::set_freq_chart_from_version()
 {
-    int low, high, first, step, count, last_index;
-    bool region;
-    switch (band_code) {
-    case 24: low = 2400, high = 2500, first = 2400, step = 5, count = 15, last_index = 16, region = true; break;
-    case 25: low = 2500, high = 2600, first = 2512, step = 5, count = 15, last_index = 16, region = false; break;
-    case 14: low = 1400, high = 1500, first = 1400, step = 5, count = 6, last_index = 7, region = false; break;
-    case 58: low = 5730, high = 5830, first = 5730, step = 10, count = 6, last_index = 7, region = false; break;
-    default: return;
-    }
-    axis_x->setRange(low, high);
+    const profile::BandView view = profile::band_view(band_code);
+    if (!view.known)
+        return;
+    axis_x->setRange(view.low_mhz, view.high_mhz);
     scan_series->clear();
-    for (int k = 0; k < count; ++k) {
-        const ChartPoint p{first + step * k, -6 * k};
+    for (int k = 0; k < view.points; ++k) {
+        const ChartPoint p{view.first_mhz + view.step_mhz * k, -6 * k};
         scan_series->append(p.mhz, p.dbm);
         chart_points_table[size_t(k)] = p;
     }
-    const ChartPoint end{high, -100};
+    const ChartPoint end{view.high_mhz, -100};
     scan_series->append(end.mhz, end.dbm);
-    chart_points_table[size_t(last_index)] = end;
+    chart_points_table[size_t(view.end_index)] = end;
     if (!scan_series->chart()) {
         scan_chart->addSeries(scan_series);
         scan_series->attachAxis(axis_x);
         scan_series->attachAxis(axis_y);
     }
-    if (region)
+    if (view.region)
         show_region_settings();
     else
         hide_region_settings();
@@ -295,52 +295,34 @@ void Wireless_Video_Link::show_multi_settings()
               ui->label_profile});
 }
 
-#define AIR_COUNTERS                                                                               \
-    ui->label_a_buf_overflow, ui->label_a_buf_overflow_l, ui->label_a_packet_recv,                  \
-        ui->label_a_packet_recv_l, ui->label_a_packets_send, ui->label_a_packets_send_l,            \
-        ui->label_a_packets_submitted, ui->label_a_packets_submitted_l, ui->label_a_packets_discard, \
-        ui->label_a_packets_discard_l, ui->label_a_packets_retransmit, ui->label_a_packets_retransmit_l
-#define GROUND_COUNTERS                                                                            \
-    ui->label_g_buf_overflow, ui->label_g_buf_overflow_l, ui->label_g_packet_recv,                  \
-        ui->label_g_packet_recv_l, ui->label_g_packets_send, ui->label_g_packets_send_l,            \
-        ui->label_g_packets_submitted, ui->label_g_packets_submitted_l, ui->label_g_packets_discard, \
-        ui->label_g_packets_discard_l, ui->label_g_packets_retransmit, ui->label_g_packets_retransmit_l
-#define LOSS_LABELS                                                                                \
-    ui->label_lostp, ui->label_packet_lost_l, ui->label_ETH_LOST, ui->label_ETH_LOST_l,             \
-        ui->label_ETH_RECV, ui->label_RECV_l
-
 void Wireless_Video_Link::hide_retransmit_settings()
 {
-    hide_all({GROUND_COUNTERS, AIR_COUNTERS, LOSS_LABELS});
+    hide_all(ground_counters(ui) + air_counters(ui) + loss_labels(ui));
 }
 
 void Wireless_Video_Link::show_retransmit_settings()
 {
-    show_all({GROUND_COUNTERS, AIR_COUNTERS, LOSS_LABELS});
+    show_all(ground_counters(ui) + air_counters(ui) + loss_labels(ui));
 }
 
 void Wireless_Video_Link::hide_air_retransmit_settings()
 {
-    hide_all({AIR_COUNTERS});
+    hide_all(air_counters(ui));
 }
 
 void Wireless_Video_Link::show_air_retransmit_settings()
 {
-    show_all({AIR_COUNTERS});
+    show_all(air_counters(ui));
 }
-
-#define BB_TEMP_LABELS                                                                             \
-    ui->label_G_BB_TEMP, ui->label_g_bb_temp_l, ui->label_A_BB_TEMP, ui->label_a_bb_temp_l,         \
-        ui->label_g_BB_TEMP, ui->label_g_BB_TEMP_L, ui->label_a_BB_TEMP, ui->label_a_BB_TEMP_L
 
 void Wireless_Video_Link::hide_bb_temp()
 {
-    hide_all({BB_TEMP_LABELS});
+    hide_all(bb_temp_labels(ui));
 }
 
 void Wireless_Video_Link::show_bb_temp()
 {
-    show_all({BB_TEMP_LABELS});
+    show_all(bb_temp_labels(ui));
 }
 
 void Wireless_Video_Link::hide_antenna_choise_settings()

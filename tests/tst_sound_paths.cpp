@@ -100,41 +100,6 @@ private slots:
         QCOMPARE(timer.interval(), 1000);
     }
 
-    // Every entry sends the MHz its text names, whatever the variant took out.
-    void unit_channels_data()
-    {
-        QTest::addColumn<int>("band");
-        QTest::addColumn<int>("variant");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<uint>("mhz");
-        QTest::newRow("2.4 GHz, variant 1, channel 7") << 24 << 1 << 16 << 6 << "Chanel 7 (2442MHz)" << 2442u;
-        QTest::newRow("2.4 GHz, variant 4, after the gap") << 24 << 4 << 15 << 6 << "Chanel 8 (2447MHz)" << 2447u;
-        QTest::newRow("2.4 GHz, variant 4, before the gap") << 24 << 4 << 15 << 5 << "Chanel 6 (2437MHz)" << 2437u;
-        QTest::newRow("2.4 GHz, variant 4, last") << 24 << 4 << 15 << 14 << "Chanel RSV (2495MHz)" << 2495u;
-        QTest::newRow("2.4 GHz, variant 4, first RSV") << 24 << 4 << 15 << 13 << "Chanel RSV (2390MHz)" << 2390u;
-        QTest::newRow("5.8 GHz, variant 4, last") << 58 << 4 << 6 << 5 << "Chanel 6 (5795MHz)" << 5795u;
-        QTest::newRow("2.5 GHz, variant 5") << 25 << 5 << 14 << 13 << "Chanel 14 (2577MHz)" << 2577u;
-        QTest::newRow("unknown band") << 0 << 4 << 0 << -1 << "" << 0u;
-    }
-
-    void unit_channels()
-    {
-        QFETCH(int, band);
-        QFETCH(int, variant);
-        QFETCH(int, count);
-        QFETCH(int, index);
-        QFETCH(QString, text);
-        QFETCH(uint, mhz);
-        const QVector<link::Channel> list = link::unit_channels(band, variant);
-        QCOMPARE(list.size(), count);
-        if (index < 0)
-            return;
-        QCOMPARE(list[index].text, text);
-        QCOMPARE(list[index].mhz, uint32_t(mhz));
-    }
-
     // The window's list of a variant-4 unit, plugged in three times: the
     // same list each time, and the entry chosen sends its own MHz.
     void variant4_list_on_the_wire_data()
