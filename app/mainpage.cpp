@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDebug>
+#include <QLibraryInfo>
 #include <QThread>
 #include <QTimer>
 #include <QTranslator>
@@ -37,6 +38,13 @@ MainPage::MainPage(QWidget* parent)
     connect(timer, &QTimer::timeout, hotplug, &HotplugThread::detect_usb_device);
     connect(this, &MainPage::trans_ui, w, &Wireless_Video_Link::translateUI);
     connect(w, &Wireless_Video_Link::device_access_denied, this, &MainPage::show_access_hint);
+    // The main window's language switch does what the start page's does.
+    connect(w, &Wireless_Video_Link::language_requested, this, [this](bool chinese) {
+        if (chinese)
+            on_toolButton_chinese_clicked();
+        else
+            on_toolButton_english_clicked();
+    });
 
     worker->start();
     timer->start();
@@ -54,6 +62,7 @@ MainPage::~MainPage()
     delete hotplug;
     delete timer;
     delete translator; // also takes it out of the application
+    delete qt_translator;
 }
 
 void MainPage::goto_mainUI(bool ok)
@@ -94,6 +103,24 @@ void MainPage::adopt_translator(QTranslator* installed)
         return;
     delete translator;
     translator = installed;
+    set_qt_catalogue(true);
+}
+
+void MainPage::set_qt_catalogue(bool chinese)
+{
+    // Qt's own texts (Yes, No, Cancel, the file dialog) follow the tool's
+    // language; the catalogue comes with Qt's translations package.
+    if (chinese) {
+        if (!qt_translator) {
+            qt_translator = new QTranslator();
+            if (!qt_translator->load(QStringLiteral("qtbase_zh_CN"),
+                                     QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+                qWarning() << "Qt's Chinese catalogue is not installed";
+        }
+        QCoreApplication::installTranslator(qt_translator);
+    } else if (qt_translator) {
+        QCoreApplication::removeTranslator(qt_translator);
+    }
 }
 
 void MainPage::on_toolButton_chinese_clicked()
@@ -105,6 +132,7 @@ void MainPage::on_toolButton_chinese_clicked()
     }
     qDebug() << "load langu status" << (loaded ? "true" : "false");
     QCoreApplication::installTranslator(translator);
+    set_qt_catalogue(true);
     apply_texts();
     emit trans_ui();
 }
@@ -113,6 +141,7 @@ void MainPage::on_toolButton_english_clicked()
 {
     if (translator)
         QCoreApplication::removeTranslator(translator);
+    set_qt_catalogue(false);
     apply_texts();
     emit trans_ui();
 }

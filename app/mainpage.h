@@ -50,6 +50,8 @@ private:
     QThread* worker = nullptr;
     QTimer* timer = nullptr;
     QTranslator* translator = nullptr;
+    QTranslator* qt_translator = nullptr; // Qt's own dialog texts
+    void set_qt_catalogue(bool chinese);
     bool switched = false;
     bool access_hint = false;
 };

@@ -82,6 +82,7 @@ int32_t Wireless_Video_Link::open_device(bool open)
             qDebug() << "upThread running! ";
             // The poll stays held by the upgrade; its end starts it.
             poll->set_connected(true);
+            apply_control_state();
             return 0;
         }
         if (!mcu2_restarting) {
@@ -137,6 +138,7 @@ int32_t Wireless_Video_Link::open_device(bool open)
         poll->set_connected(true);
 
         apply_unit_type_pages();
+        apply_control_state();
 
         if (!downlink_trimmed) {
             ui->comboBox_downlink->removeItem(6);
@@ -158,6 +160,7 @@ int32_t Wireless_Video_Link::open_device(bool open)
 
     poll->set_connected(false);
     if (ui) {
+        apply_control_state();
         ui->label_connect->setText(tr("DisConnected"));
         ui->widget_encry->hide();
         ui->progressBar_ground_rssi->setValue(0);

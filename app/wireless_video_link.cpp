@@ -64,6 +64,7 @@ Wireless_Video_Link::Wireless_Video_Link(QWidget* parent)
     build_navigation();
     build_upgrade_page();
     build_file_places();
+    build_feedback();
     // The statistics log read back, in a window of its own.
     connect(ui->pushButton_history, &QPushButton::clicked, this, [this] { HistoryWindow::show_window(this); });
 
@@ -199,6 +200,7 @@ void Wireless_Video_Link::translateUI()
     if (rates_reshaped)
         restore(ui->comboBox_downlink, rates);
 
+    apply_feedback_texts();
     // The chart's axes are not part of the form.
     if (axis_x)
         axis_x->setTitleText(tr("Frequency (MHz)"));

@@ -20,6 +20,8 @@
 #include <QtCharts/QValueAxis>
 
 class QButtonGroup;
+class QLabel;
+class QToolButton;
 class QShortcut;
 class QTextToSpeech;
 class updateThread;
@@ -112,6 +114,8 @@ signals:
     // The unit is on the bus but this user may not open it.
     void device_access_denied();
     void send_state(RSSI_Set);
+    // The operator asked for the other language (true: Chinese).
+    void language_requested(bool chinese);
 
 public slots:
     // Frame (app/).
@@ -230,6 +234,20 @@ protected:
 
 private:
     void build_connection();
+    // The result strip, page shortcuts and language switch.
+    void build_feedback();
+    void apply_feedback_texts();
+    void show_setting_result(int verdict);
+    // Which controls can act: readings need a unit, settings a unit and no
+    // upgrade.
+    void apply_control_state();
+    bool connection_is_open() const;
+    bool chinese_shown() const;
+    QLabel* setting_result = nullptr;
+    QLabel* test_page_marker = nullptr;
+    QToolButton* language_button = nullptr;
+    QTimer* result_timer = nullptr;
+    bool upgrade_locked = false;
     // The channel list of the unit's band and hardware variant.
     void fill_channel_list();
     // Status, Frequency and ground-only groups follow the unit type.

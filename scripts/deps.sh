@@ -6,7 +6,7 @@ set -eu
 PACKAGES="cmake g++ make pkg-config
   qtbase5-dev qtbase5-dev-tools qttools5-dev qttools5-dev-tools
   libqt5charts5-dev libqt5texttospeech5-dev libqt5sql5-sqlite
-  libusb-1.0-0-dev $*"
+  libusb-1.0-0-dev qttranslations5-l10n $*"
 
 missing=""
 for p in $PACKAGES; do

@@ -139,8 +139,10 @@ private:
 
     bool all_enabled(bool enabled)
     {
+        // Locked by the upgrade itself (a page may also grey its controls
+        // while no unit is there).
         for (QWidget* c : locked_controls())
-            if (c->isEnabled() != enabled)
+            if (c->testAttribute(Qt::WA_ForceDisabled) == enabled)
                 return false;
         return true;
     }

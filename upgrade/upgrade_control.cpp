@@ -253,6 +253,8 @@ void Wireless_Video_Link::set_upgrade_lock(bool locked)
     for (QWidget* w : controls)
         w->setEnabled(!locked);
     test_shortcut->setEnabled(!locked);
+    upgrade_locked = locked;
+    apply_control_state();
 }
 
 void Wireless_Video_Link::pause_poll_for_upgrade()

@@ -1,0 +1,118 @@
+// What the operator is told: the result of a setting on the window's strip,
+// greyed readings and controls without a unit, the page shortcuts.
+#include "settings_harness.h"
+#include "ui_wireless_video_link.h"
+
+#include "command_channel.h"
+
+#include <QLabel>
+#include <QShortcut>
+#include <libusb.h>
+
+using namespace harness;
+
+namespace {
+void no_wait(int) {}
+} // namespace
+
+class OperatorFeedback : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        testsupport::reset_bus();
+        CommandChannel::set_wait_function(&no_wait);
+    }
+    void cleanup() { CommandChannel::set_wait_function(nullptr); }
+
+    // One setting (region and power: a confirmed one), the unit's answer,
+    // and the line the window shows.
+    void setting_result_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("confirmed") << "" << "Setting confirmed by the unit.";
+        QTest::newRow("rejected") << "reject"
+                                  << "The unit rejected the setting; it keeps its previous value, which the page "
+                                     "shows again at the next reading.";
+        QTest::newRow("not confirmed") << "ignore"
+                                       << "The unit did not confirm the setting in time; the page shows what it "
+                                          "reports.";
+        QTest::newRow("lost on the bus") << "io" << "The setting did not reach the unit.";
+        QTest::newRow("unit gone") << "gone" << "Not sent: no unit is connected.";
+    }
+
+    void setting_result()
+    {
+        QFETCH(QString, unit);
+        QFETCH(QString, shown);
+        Window h;
+        QVERIFY(h.opened);
+        if (unit == "reject")
+            h.link().rejectNextSettings();
+        else if (unit == "ignore")
+            h.link().ignoreNextSettings();
+        else if (unit == "io")
+            h.dev->failNext(sim::kReqRegionPower, LIBUSB_ERROR_IO);
+        else if (unit == "gone")
+            QCOMPARE(h.w->open_device(false), 0);
+        h.w->on_comboBox_region_activated(0);
+        auto* line = h.w->findChild<QLabel*>("label_setting_result");
+        QVERIFY(line);
+        QCOMPARE(line->text(), shown);
+    }
+
+    // Without a unit the readings are greyed and the settings can't be
+    // used; with one back, both return.
+    void controls_follow_the_unit()
+    {
+        Window h;
+        QVERIFY(h.opened);
+        QVERIFY(h.ui->widget_air_rssi->isEnabled());
+        QVERIFY(h.ui->comboBox_downlink->isEnabled());
+        QCOMPARE(h.w->open_device(false), 0);
+        QVERIFY(!h.ui->widget_air_rssi->isEnabled());
+        QVERIFY(!h.ui->comboBox_downlink->isEnabled());
+        QVERIFY(!h.ui->groupBox_technician->isEnabled());
+        QVERIFY(h.ui->pushButton_status->isEnabled()); // the pages stay reachable
+        QCOMPARE(h.w->open_device(true), 0);
+        QVERIFY(h.ui->widget_air_rssi->isEnabled());
+        QVERIFY(h.ui->comboBox_downlink->isEnabled());
+    }
+
+    void page_shortcuts_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("page");
+        QTest::newRow("Ctrl+1") << int(Qt::Key_1) << "page_info";
+        QTest::newRow("Ctrl+2") << int(Qt::Key_2) << "page_status";
+        QTest::newRow("Ctrl+3") << int(Qt::Key_3) << "page_frequency";
+        QTest::newRow("Ctrl+4") << int(Qt::Key_4) << "page_config";
+        QTest::newRow("Ctrl+5") << int(Qt::Key_5) << "page_update";
+    }
+
+    void page_shortcuts()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, page);
+        Window h;
+        QVERIFY(h.opened);
+        h.w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(h.w.get()));
+        QTest::keyClick(h.w.get(), Qt::Key(key), Qt::ControlModifier);
+        QCOMPARE(h.ui->stackedWidget->currentWidget()->objectName(), page);
+        QVERIFY(h.ui->pushButton_status->toolTip().contains("Ctrl+2"));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    testsupport::init_resources();
+    OperatorFeedback test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_operator_feedback.moc"
