@@ -742,6 +742,54 @@
         <source>Uplink mode</source>
         <translation>上行链路模式</translation>
     </message>
+    <message>
+        <source>%1 (%2)</source>
+        <translation>%1（%2）</translation>
+    </message>
+    <message>
+        <source>Test page (Ctrl+T)</source>
+        <translation>测试页（Ctrl+T）</translation>
+    </message>
+    <message>
+        <source>Switch the language</source>
+        <translation>切换语言</translation>
+    </message>
+    <message>
+        <source>Pairing: on while the air and ground units are paired; click to pair</source>
+        <translation>配对：天空端与地面端已配对时为开；点击开始配对</translation>
+    </message>
+    <message>
+        <source>Connection: on while a ground unit is connected</source>
+        <translation>连接：地面端已连接时为开</translation>
+    </message>
+    <message>
+        <source>Setting confirmed by the unit.</source>
+        <translation>设备已确认该设置。</translation>
+    </message>
+    <message>
+        <source>Setting sent to the unit.</source>
+        <translation>设置已发送到设备。</translation>
+    </message>
+    <message>
+        <source>The unit rejected the setting; it keeps its previous value, which the page shows again at the next reading.</source>
+        <translation>设备拒绝了该设置，保持原来的值；下次读取时页面会重新显示该值。</translation>
+    </message>
+    <message>
+        <source>The unit did not confirm the setting in time; the page shows what it reports.</source>
+        <translation>设备未及时确认该设置；页面显示设备报告的值。</translation>
+    </message>
+    <message>
+        <source>The setting did not reach the unit.</source>
+        <translation>设置未能送达设备。</translation>
+    </message>
+    <message>
+        <source>Not sent: an upgrade is running.</source>
+        <translation>未发送：正在升级。</translation>
+    </message>
+    <message>
+        <source>Not sent: no unit is connected.</source>
+        <translation>未发送：未连接设备。</translation>
+    </message>
 </context>
 <context>
     <name>Encry_Form</name>
