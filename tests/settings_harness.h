@@ -1,10 +1,12 @@
-// Helpers of the setting tests: a main window opened on a simulated unit,
-// the requests it made since a mark, modal message boxes answered from a
-// timer, and the request timing checks every setting shares.
+// Helpers of the window tests: a main window opened on a simulated unit,
+// the requests it made since a mark written as one line, the command
+// channel's waits recorded instead of waited, what widgets show checked
+// against one line, and modal message boxes answered from a timer.
 #pragma once
 
 #include "testsupport.h"
 
+#include "command_channel.h"
 #include "sim_link.h"
 #include "ui_wireless_video_link.h"
 #include "wireless_video_link.h"
@@ -12,7 +14,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
@@ -107,11 +112,98 @@ inline void click(QAbstractButton* button)
 {
     Window::lay_out();
     QVERIFY2(button->isVisible() && !button->rect().isEmpty(), qPrintable(button->objectName()));
-    // A radio button takes clicks only on its indicator and text, which sit
-    // at its left end however wide the layout makes it.
-    const bool radio = qobject_cast<QRadioButton*>(button);
-    const QPoint at = radio ? QPoint(6, button->height() / 2) : button->rect().center();
+    // A radio button or check box takes clicks only on its indicator and
+    // text, which sit at its left end however wide the layout makes it.
+    const bool left = qobject_cast<QRadioButton*>(button) || button->inherits("QCheckBox");
+    const QPoint at = left ? QPoint(6, button->height() / 2) : button->rect().center();
     QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+// Transfers as one line: the request code in hex, ":" and the bytes of an
+// OUT request that carried any, "!" when it failed.
+inline QString wire(const std::vector<sim::Transfer>& log)
+{
+    QStringList out;
+    for (const sim::Transfer& t : log) {
+        QString s = QString::number(t.bRequest, 16).toUpper();
+        if (!(t.bmRequestType & 0x80) && !t.data.empty())
+            s += ':' + QByteArray(reinterpret_cast<const char*>(t.data.data()), int(t.data.size())).toHex();
+        if (t.result < 0)
+            s += '!';
+        out << s;
+    }
+    return out.join(' ');
+}
+
+// Records the command channel's waits instead of waiting: settings take no
+// real time, and their pauses compare exactly.
+class WaitLog
+{
+public:
+    WaitLog()
+    {
+        recorded().clear();
+        CommandChannel::set_wait_function(&record);
+    }
+    ~WaitLog() { CommandChannel::set_wait_function(nullptr); }
+    QString text() const
+    {
+        QStringList out;
+        for (int ms : recorded())
+            out << QString::number(ms);
+        return out.join(' ');
+    }
+    void clear() { recorded().clear(); }
+
+private:
+    static QList<int>& recorded()
+    {
+        static QList<int> list;
+        return list;
+    }
+    static void record(int ms) { recorded() << ms; }
+};
+
+// What a widget shows, as the tests write it: the text of a label or line
+// edit, "on"/"off" for a checkable button, a combo box's index, a progress
+// bar's value.
+inline QString shown(QObject* o)
+{
+    if (auto* l = qobject_cast<QLabel*>(o))
+        return l->text();
+    if (auto* e = qobject_cast<QLineEdit*>(o))
+        return e->text();
+    if (auto* b = qobject_cast<QAbstractButton*>(o))
+        return b->isChecked() ? "on" : "off";
+    if (auto* c = qobject_cast<QComboBox*>(o))
+        return QString::number(c->currentIndex());
+    if (auto* p = qobject_cast<QProgressBar*>(o))
+        return QString::number(p->value());
+    return "?";
+}
+
+// Checks "name=value; name?=shown|hidden; name!=enabled|disabled; ..."
+// below `root`; the differences, empty when everything is as written.
+inline QString mismatches(QObject* root, const QString& spec)
+{
+    QStringList out;
+    for (const QString& item : spec.split(';', Qt::SkipEmptyParts)) {
+        QString name = item.section('=', 0, 0).trimmed();
+        const QString want = item.section('=', 1).trimmed();
+        const QChar kind = name.back();
+        if (kind == '?' || kind == '!')
+            name.chop(1);
+        QObject* o = root->objectName() == name ? root : root->findChild<QObject*>(name);
+        auto* widget = qobject_cast<QWidget*>(o);
+        QString got = !o ? QString("missing") : shown(o);
+        if (o && kind == '?')
+            got = widget && !widget->isHidden() ? "shown" : "hidden";
+        else if (o && kind == '!')
+            got = widget && widget->isEnabled() ? "enabled" : "disabled";
+        if (got != want)
+            out << QString("%1 is \"%2\", not \"%3\"").arg(name, got, want);
+    }
+    return out.join("; ");
 }
 
 // Answers every modal message box with `answer` (or the escape key when
@@ -137,6 +229,15 @@ public:
     };
     QList<Seen> seen;
     QMessageBox::StandardButton reply;
+
+    // "title: text" of every box, for comparing with a table's list.
+    QStringList texts() const
+    {
+        QStringList out;
+        for (const Seen& s : seen)
+            out << s.title + ": " + s.text;
+        return out;
+    }
 
 private:
     void poll()

@@ -1,94 +1,73 @@
-// The radio link settings through the main window's widgets, watched on the
-// simulated unit: request, payload, status reads, settle time, the poll
-// paused meanwhile, the debug lines, and the unit's state afterwards.
+// Every setting the window sends, one row each: what the user does on which
+// page, the unit's answers, and then the exact requests on the wire, the
+// command channel's waits, the debug lines, and what the next poll shows.
+// The handshake's own rules (status reads, judgement, paused poll) are
+// tested below the window, in tst_command_protocol.
 #include "settings_harness.h"
-#include "ui_wireless_video_link.h"
-
-#include <QPushButton>
-#include <QSignalSpy>
+#include "ui_wireless_video_link.h" // the test's own uic run needs it named here
 
 using namespace harness;
 using testsupport::DebugCapture;
 
-using WindowSetup = std::function<void(Window&)>;
-Q_DECLARE_METATYPE(WindowSetup)
+using Unit = std::function<void(sim::SimUnit&)>;
+using Act = std::function<void(Window&)>;
+Q_DECLARE_METATYPE(Unit)
+Q_DECLARE_METATYPE(Act)
 
 namespace {
 
-
-QString describe(const std::vector<sim::Transfer>& ts)
+void show(Window& h, const QString& page)
 {
-    QStringList parts;
-    for (const auto& t : ts)
-        parts << QStringLiteral("%1 %2 [%3] @%4ms")
-                     .arg(t.bmRequestType == kOut ? "OUT" : "IN")
-                     .arg(t.bRequest, 2, 16, QChar('0'))
-                     .arg(QString(data_of(t).toHex(' ')))
-                     .arg(ms(t.t_us));
-    return parts.join(", ");
+    if (page == "test")
+        h.w->on_test_show_clicked();
+    else
+        h.ui->stackedWidget->setCurrentWidget(h.w->findChild<QWidget*>(page));
+    Window::lay_out();
 }
 
-// Samples the poll timer while a setting is under way.
-class PollWatch : public QObject
+Act pick(const QString& page, const QString& box, int index)
 {
-public:
-    explicit PollWatch(Wireless_Video_Link* w)
-    {
-        connect(&timer, &QTimer::timeout, this, [this, w] {
-            if (!w->poll_timer()->isActive())
-                ++stopped;
-            else
-                ++running;
-        });
-        timer.start(50);
-    }
-    int stopped = 0;
-    int running = 0;
-
-private:
-    QTimer timer;
-};
-
-// The quick handshake: the setting, one status read 300 ms later, nothing
-// else until the settle time after that read has passed, then the poll
-// runs again.
-void check_quick(Window& h, const std::vector<sim::Transfer>& after, uint8_t request, const QByteArray& payload,
-                 int settle_ms)
-{
-    QVERIFY2(after.size() == 2, qPrintable(describe(after)));
-    QCOMPARE(int(after[0].bmRequestType), int(kOut));
-    QCOMPARE(int(after[0].bRequest), int(request));
-    QCOMPARE(data_of(after[0]), payload);
-    QCOMPARE(after[0].timeout_ms, 2000u);
-    QCOMPARE(int(after[1].bmRequestType), int(kIn));
-    QCOMPARE(int(after[1].bRequest), int(sim::kReqCommandStatus));
-    QCOMPARE(after[1].timeout_ms, 2000u);
-    const int64_t gap = ms(after[1].t_us - after[0].end_us);
-    QVERIFY2(gap >= 295 && gap < 800, qPrintable(QString::number(gap)));
-    const int64_t settled = ms(sim::VirtualBus::instance().nowUs() - after[1].end_us);
-    QVERIFY2(settled >= settle_ms - 5, qPrintable(QString::number(settled)));
-    QVERIFY(h.w->poll_timer()->isActive());
+    return [=](Window& h) {
+        show(h, page);
+        activate(h.w->findChild<QComboBox*>(box), index);
+    };
 }
 
-// send_set_command with acknowledgement: the setting, status reads 400 ms
-// apart until done (one read for a unit that answers at once), the settle
-// time, the poll again.
-void check_acked(Window& h, const std::vector<sim::Transfer>& after, uint8_t request, const QByteArray& payload,
-                 int reads, int settle_ms)
+Act press(const QString& page, const QString& button)
 {
-    QVERIFY2(int(after.size()) == 1 + reads, qPrintable(describe(after)));
-    QCOMPARE(int(after[0].bmRequestType), int(kOut));
-    QCOMPARE(int(after[0].bRequest), int(request));
-    QCOMPARE(data_of(after[0]), payload);
-    QCOMPARE(after[0].timeout_ms, 2000u);
-    for (int i = 1; i <= reads; ++i) {
-        QCOMPARE(int(after[size_t(i)].bRequest), int(sim::kReqCommandStatus));
-        const int64_t gap = ms(after[size_t(i)].t_us - after[size_t(i - 1)].end_us);
-        QVERIFY2(gap >= 395 && gap < 900, qPrintable(QString::number(gap)));
-    }
-    const int64_t settled = ms(sim::VirtualBus::instance().nowUs() - after.back().end_us);
-    QVERIFY2(settled >= settle_ms - 5, qPrintable(QString::number(settled)));
-    QVERIFY(h.w->poll_timer()->isActive());
+    return [=](Window& h) {
+        show(h, page);
+        click(h.w->findChild<QAbstractButton*>(button));
+    };
+}
+
+Act call(std::function<void(Wireless_Video_Link&)> f)
+{
+    return [=](Window& h) { f(*h.w); };
+}
+
+// The unit refuses, ignores or answers the next setting so.
+Act answer(std::function<void(sim::SimLink&)> f, Act then)
+{
+    return [=](Window& h) {
+        f(h.link());
+        then(h);
+    };
+}
+const auto refuse = [](sim::SimLink& l) { l.rejectNextSettings(1); };
+
+const Unit plain = [](sim::SimUnit&) {};
+Unit antenna(int byte)
+{
+    return [=](sim::SimUnit& u) { u.link().setAntennaByte(uint8_t(byte)); };
+}
+// Firmware generation 5 has the antenna group buttons.
+Unit generation5(int config)
+{
+    return [=](sim::SimUnit& u) {
+        u.configure(sim::SimUnit::GroundUnit, "QL24G0000001", 0x020304, 5, 2, 3, 0x3440);
+        u.link().setConfigByte(uint8_t(config));
+    };
 }
 
 } // namespace
@@ -101,503 +80,264 @@ private slots:
     void init() { testsupport::reset_bus(); }
     void cleanup() { testsupport::reset_bus(); }
 
-    void frequency_payload_data();
-    void frequency_payload();
-    void frequency_without_channel_sends_nothing_data();
-    void frequency_without_channel_sends_nothing();
-    void frequency_without_device_logs_only();
-    void hopping_buttons_data();
-    void hopping_buttons();
-    void set_freq_hop_leaves_poll_alone();
-    void downlink_entry_sends_code_data();
-    void downlink_entry_sends_code();
-    void downlink_rejected_logs_failure();
-    void current_downlink_selects_entry_data();
-    void current_downlink_selects_entry();
-    void region_and_power_data();
-    void region_and_power();
-    void configuration_byte_data();
-    void configuration_byte();
-    void factory_restore_data();
-    void factory_restore();
-    void antenna_selection_data();
-    void antenna_selection();
-    void unconfirmed_setting_times_out();
-    void widgetless_settings_data();
-    void widgetless_settings();
-    void test_mode_word();
-    void nothing_sent_without_device();
+    void setting_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<Unit>("unit");
+        QTest::addColumn<Act>("act");
+        QTest::addColumn<QString>("wire");
+        QTest::addColumn<QString>("waits");
+        QTest::addColumn<QStringList>("debug");
+        QTest::addColumn<QString>("after"); // once the poll has run again
+        auto row = [](const char* name, int model, Unit unit, Act act, const char* wire, const char* waits,
+                      QStringList debug, const char* after) {
+            QTest::newRow(name) << model << unit << act << QString(wire) << QString(waits) << debug << QString(after);
+        };
+        const QString freq = "page_frequency", config = "page_config", test = "test";
+
+        // Frequency: 4 bytes of MHz, one status read 300 ms later.
+        row("frequency 2412", 0, plain, pick(freq, "comboBox_freq", 0), "C0:6c090000 F8", "300 1300",
+            {"set freq: 2412"}, "label_FREQ=2412");
+        row("frequency 2390", 0, plain, pick(freq, "comboBox_freq", 14), "C0:56090000 F8", "300 1300",
+            {"set freq: 2390"}, "label_FREQ=2390");
+        row("frequency 2495", 0, plain, pick(freq, "comboBox_freq", 15), "C0:bf090000 F8", "300 1300",
+            {"set freq: 2495"}, "label_FREQ=2495");
+        row("frequency 5805", 12, plain, pick(freq, "comboBox_freq", 6), "C0:ad160000 F8", "300 1300",
+            {"set freq: 5805"}, "label_FREQ=5805");
+        row("frequency 1485", 4, plain, pick(freq, "comboBox_freq", 6), "C0:cd050000 F8", "300 1300",
+            {"set freq: 1485"}, "label_FREQ=1485");
+        // The poll would set the band back; stopped, nothing is sent.
+        row("frequency: index past the list", 0, plain, call([](Wireless_Video_Link& w) {
+                w.poll_timer()->stop();
+                emit w.form()->comboBox_freq->activated(16);
+            }), "", "", {"set freq error", "set freq: 0"}, "");
+        row("frequency: unknown band", 0, plain, call([](Wireless_Video_Link& w) {
+                w.poll_timer()->stop();
+                w.band_code = 0;
+                emit w.form()->comboBox_freq->activated(0);
+            }), "", "", {"set freq error", "set freq: 0"}, "");
+        row("hopping on", 0, [](sim::SimUnit& u) { u.link().setFrequencyMode(0); }, press(freq, "pushButton_auto"),
+            "CA:01 F8", "300 1300", {}, "comboBox_freq!=disabled");
+        row("hopping off", 0, [](sim::SimUnit& u) { u.link().setFrequencyMode(1); },
+            press(freq, "pushButton_manual"), "CA:00 F8", "300 1300", {}, "comboBox_freq!=enabled");
+        // Called by the pairing: the list and the poll are left alone.
+        row("hopping refused, from code", 0, plain, answer(refuse, call([](Wireless_Video_Link& w) {
+                w.form()->comboBox_freq->setEnabled(true);
+                w.set_FreqHop(true);
+            })), "CA:01 F8", "300", {"set freq_hop failed"}, "comboBox_freq!=enabled");
+
+        // Downlink: entries of the trimmed list map to rate codes.
+        row("downlink entry 2", 0, plain, pick(config, "comboBox_downlink", 2), "C4:03 F8", "300 2300",
+            {"index 3"}, "comboBox_downlink=2");
+        row("downlink entry 6", 0, plain, pick(config, "comboBox_downlink", 6), "C4:08 F8", "300 2300",
+            {"index 8"}, "comboBox_downlink=6");
+        row("downlink refused", 0, plain, answer(refuse, pick(config, "comboBox_downlink", 1)), "C4:01 F8",
+            "300 2300", {"index 1", "set downlink failed"}, "");
+
+        // Region and power in one byte, acknowledged.
+        row("region GITEIK, 33 with offset", 24, plain, pick(freq, "comboBox_region", 2), "C2:5f F8", "400 1000",
+            {"set power:  95", "Set Set power done"}, "comboBox_region=2");
+        row("region CE, 28", 0, plain, pick(freq, "comboBox_region", 1), "C2:3c F8", "400 1000",
+            {"set power:  60", "Set Set power done"}, "comboBox_region=1");
+
+        // The configuration byte: ARQ, antenna group, factory restore.
+        row("antenna group 1", 0, generation5(0x05), press(freq, "pushButton_antenna_1"), "A0:01 F8", "400 2000",
+            {"Set SET ANTENNA 1 done"}, "pushButton_antenna_1=on");
+        row("antenna group 2", 0, generation5(0x01), press(freq, "pushButton_antenna_2"), "A0:05 F8", "400 2000",
+            {"Set SET ANTENNA 2 done"}, "pushButton_antenna_2=on");
+        row("ARQ off", 0, generation5(0x05), press(test, "radioButton_ARQ_disable"), "A0:04 F8", "400 2000",
+            {"Set SET ARQ ENABLE done"}, "");
+        row("ARQ on", 0, generation5(0x04), press(test, "radioButton_ARQ_enable"), "A0:05 F8", "400 2000",
+            {"Set SET ARQ ENABLE done"}, "");
+        const Unit restorable = [](sim::SimUnit& u) {
+            u.link().setConfigByte(0x04);
+            u.link().setBaudIndex(0);
+        };
+        auto restore = [](QMessageBox::StandardButton reply) {
+            return Act([=](Window& h) {
+                h.w->poll_timer()->stop(); // the question's event loop would poll
+                BoxAnswerer boxes(reply);
+                press("page_config", "pushButton_restore")(h);
+                QCOMPARE(boxes.texts(), QStringList{"restore: Are you sure you want to restore factory settings?"});
+                QCOMPARE(boxes.seen[0].buttons, QMessageBox::Yes | QMessageBox::No);
+                QVERIFY(!boxes.seen[0].parent && (boxes.seen[0].flags & Qt::MSWindowsFixedSizeDialogHint));
+            });
+        };
+        row("factory restore", 0, restorable, restore(QMessageBox::Yes), "A0:06 F8", "400 2000",
+            {"Set SET ARQ ENABLE done", "YES"}, "comboBox_RadioRate=2");
+        row("factory restore declined", 0, restorable, restore(QMessageBox::No), "", "", {"NO"}, "");
+
+        // Antennas, from the byte the unit last reported; refused, so that
+        // each control's failure line shows.
+        row("automatic antenna off", 0, antenna(0x11), answer(refuse, press(test, "radioButton_diable_antenna")),
+            "EA:10 F8", "400 1000", {"Set disable antenna failed"}, "");
+        row("first antenna", 0, antenna(0x11), answer(refuse, press(test, "radioButton_antenna_0")), "EA:01 F8",
+            "300 1000", {"disable antenna  failed"}, "");
+        row("second antenna", 0, antenna(0x00), answer(refuse, press(test, "radioButton_antenna_1")), "EA:10 F8",
+            "300 1000", {"disable antenna  failed"}, "");
+        row("second antenna, automatic kept", 0, antenna(0x11), press(test, "radioButton_antenna_1"), "EA:11 F8",
+            "300 1000", {}, "");
+        row("automatic antenna on", 0, antenna(0x10), answer(refuse, press(test, "radioButton_enable_antenna")),
+            "EA:11 F8", "300 1000", {"enable antenna failed"}, "");
+
+        // The technician's controls on the test page.
+        row("bandwidth entry 2", 0, plain, pick(test, "comboBox_bandwidth", 2), "C6:02 F8", "400 1000",
+            {"set bandwidth:  2", "Set Set channel bandwidth done"}, "");
+        row("bandwidth index cut to a byte", 0, plain,
+            call([](Wireless_Video_Link& w) { w.on_comboBox_bandwidth_activated(0x102); }), "C6:02 F8", "400 1000",
+            {"set bandwidth:  2", "Set Set channel bandwidth done"}, "");
+        row("TDD up", 0, plain, press(test, "radioButton_up_mode"), "C8:01 F8", "400 1000",
+            {"set bandwidth:  1", "Set Set TDD Ratio done"}, "");
+        row("TDD down", 0, plain, press(test, "radioButton_down_mode"), "C8:00 F8", "400 1000",
+            {"set bandwidth:  0", "Set Set TDD Ratio done"}, "");
+        row("uplink entry 3", 0, plain, pick(test, "comboBox_uplink", 3), "D4:03 F8", "400 1000",
+            {"Set Set UPLINK MODE done"}, "");
+        row("uplink unconfirmed", 0, plain,
+            answer([](sim::SimLink& l) { l.ignoreNextSettings(1); }, pick(test, "comboBox_uplink", 2)),
+            "D4:02 F8 F8 F8", "400 400 400 1000", {"Set Set UPLINK MODE timeout"}, "");
+        // The test-mode word: rate in byte 2, on/off in bit 31, unconfirmed.
+        row("test mode word", 0, plain, [](Window& h) {
+                press("test", "TestMode")(h);
+                pick("test", "comboBox_test_downlink", 9)(h);
+                h.w->on_comboBox_test_downlink_activated(11);
+                press("test", "TestMode")(h);
+            }, "E8:00000080 E8:0000c080 E8:0000c000", "", {"index 9", "index 11", "downlink error"}, "");
+        row("test downlink entries", 0, plain, [](Window& h) {
+                for (int entry : {1, 4, 8, 10})
+                    pick("test", "comboBox_test_downlink", entry)(h);
+            }, "E8:00001000 E8:00004000 E8:00008000 E8:0000f000", "", {"index 1", "index 4", "index 8", "index 10"},
+            "");
+
+        // The Configure page's interfaces.
+        row("baud 57600", 0, plain, pick(config, "comboBox_RadioRate", 1), "CD:01 F8", "300 1000", {},
+            "comboBox_RadioRate=1");
+        row("baud 9600", 0, plain, pick(config, "comboBox_RadioRate", 0), "CD:00 F8", "300 1000", {},
+            "comboBox_RadioRate=0");
+        row("baud refused", 0, plain, answer(refuse, pick(config, "comboBox_RadioRate", 1)), "CD:01 F8",
+            "300 1000", {"set COM baundrate failed"}, "comboBox_RadioRate=2");
+        const Unit sbus = [](sim::SimUnit& u) { u.link().setRcMode(0); };
+        const Unit ppm = [](sim::SimUnit& u) { u.link().setRcMode(1); };
+        row("PPM", 0, sbus, press(config, "radioButton_ppm"), "EB:01 F8", "300 1000", {}, "radioButton_ppm=on");
+        row("S.Bus", 0, ppm, press(config, "radioButton_sbus"), "EB:00 F8", "300 1000", {}, "radioButton_sbus=on");
+        row("PPM refused", 0, sbus, answer(refuse, press(config, "radioButton_ppm")), "EB:01 F8", "300 1000",
+            {"set ppm  failed"}, "radioButton_ppm=off");
+        row("S.Bus refused", 0, ppm, answer(refuse, press(config, "radioButton_sbus")), "EB:00 F8", "300 1000",
+            {"set sbus  failed"}, "radioButton_sbus=off");
+        // The datalink setting asks for no acknowledgement.
+        row("datalink USB", 0, [](sim::SimUnit& u) { u.link().setDatalinkUsb(false); },
+            press(config, "radioButton_usb"), "EE:5a", "1000", {}, "radioButton_usb=on");
+        row("datalink UART", 0, [](sim::SimUnit& u) { u.link().setDatalinkUsb(true); },
+            press(config, "radioButton_uart"), "EE:a5", "1000", {}, "radioButton_uart=on");
+        // The identity row shows with the multi settings (antenna group 2).
+        auto identity = [](bool observer) {
+            return Unit([=](sim::SimUnit& u) {
+                u.link().setConfigByte(0x05);
+                u.link().setObserver(!observer);
+            });
+        };
+        row("Observer", 0, identity(true), press(config, "radioButton_RO"), "F0:01 F8", "400 2000",
+            {"Set ground send and recv done"}, "radioButton_RO=on");
+        row("Observer, done on the third read", 0, identity(true),
+            answer([](sim::SimLink& l) { l.setStatusReadsUntilDone(3); }, press(config, "radioButton_RO")),
+            "F0:01 F8 F8 F8", "400 400 400 2000", {"Set ground send and recv done"}, "");
+        row("Pilot refused", 0, identity(false), answer(refuse, press(config, "radioButton_RT")), "F0:00 F8",
+            "400 2000", {"Set ground send and recv failed"}, "");
+        row("Pilot, unknown answer", 0, identity(false),
+            answer([](sim::SimLink& l) { l.answerNextSettingsWith(0x80); }, press(config, "radioButton_RT")),
+            "F0:00 F8 F8 F8", "400 400 400 2000", {"Set ground send and recv unknow error"}, "");
+    }
+
+    void setting()
+    {
+        QFETCH(int, model);
+        QFETCH(Unit, unit);
+        QFETCH(Act, act);
+        QFETCH(QString, wire);
+        QFETCH(QString, waits);
+        QFETCH(QStringList, debug);
+        QFETCH(QString, after);
+        Window h(model, unit);
+        QVERIFY(h.opened);
+        h.w->poll_timer()->setInterval(20); // the next poll sooner
+        QVERIFY(h.wait_poll());
+        WaitLog log;
+        DebugCapture capture;
+        const size_t m = h.mark();
+        act(h);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(harness::wire(h.since(m)), wire);
+        QCOMPARE(log.text(), waits);
+        QCOMPARE(lines(capture), debug);
+        for (const sim::Transfer& t : h.since(m))
+            QCOMPARE(t.timeout_ms, 2000u);
+        if (!wire.isEmpty())
+            QVERIFY(h.w->poll_timer()->isActive());
+        QTRY_VERIFY2(mismatches(h.w.get(), after).isEmpty(), qPrintable(mismatches(h.w.get(), after)));
+    }
+
+    // The rate code the unit reports selects its entry of the trimmed
+    // list; a code without an entry changes nothing, a neighbour stands in
+    // for the two rates the list leaves out.
+    void current_downlink_selects_entry_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("entry");
+        QTest::newRow("code 8") << 8 << 6;
+        QTest::newRow("code 9 changes nothing") << 9 << 4;
+        QTest::newRow("code 2 shows its neighbour") << 2 << 2;
+        QTest::newRow("code 6 shows its neighbour") << 6 << 4;
+    }
+    void current_downlink_selects_entry()
+    {
+        QFETCH(int, code);
+        QFETCH(int, entry);
+        Window h;
+        QVERIFY(h.opened);
+        h.w->poll_timer()->stop();
+        h.ui->comboBox_downlink->setCurrentIndex(4);
+        h.w->set_current_downlink(code);
+        QCOMPARE(h.ui->comboBox_downlink->currentIndex(), entry);
+    }
+
+    // A unit on the bus that the window never opened: every setting leaves
+    // the bus and the poll alone.
+    void nothing_sent_without_device()
+    {
+        auto dev = testsupport::plug();
+        auto w = std::make_unique<Wireless_Video_Link>();
+        w->show();
+        BoxAnswerer boxes(QMessageBox::Yes);
+        DebugCapture capture;
+        auto* ui = w->form();
+        activate(ui->comboBox_downlink, 2);
+        activate(ui->comboBox_region, 1);
+        activate(ui->comboBox_RadioRate, 1);
+        emit ui->comboBox_freq->activated(1);
+        w->set_FreqHop(true);
+        for (const char* slot : {"on_radioButton_antenna_0_clicked", "on_radioButton_antenna_1_clicked",
+                                 "on_radioButton_enable_antenna_clicked", "on_radioButton_diable_antenna_clicked",
+                                 "on_radioButton_ARQ_enable_clicked", "on_radioButton_ARQ_disable_clicked",
+                                 "on_pushButton_antenna_1_clicked", "on_pushButton_antenna_2_clicked",
+                                 "on_radioButton_up_mode_clicked", "on_spinBox_power_editingFinished",
+                                 "on_pushButton_restore_clicked"})
+            QVERIFY2(QMetaObject::invokeMethod(w.get(), slot), slot);
+        w->on_comboBox_bandwidth_activated(1);
+        w->on_comboBox_uplink_activated(1);
+        w->on_TestMode_clicked(true);
+        w->on_comboBox_test_downlink_activated(3);
+        for (QRadioButton* b : {ui->radioButton_ppm, ui->radioButton_sbus, ui->radioButton_usb,
+                                ui->radioButton_uart, ui->radioButton_RO, ui->radioButton_RT})
+            b->click();
+        QCOMPARE(boxes.seen.size(), 1);
+        QVERIFY(dev->log().empty());
+        QVERIFY(!w->poll_timer()->isActive());
+        for (const QString& line : lines(capture))
+            QVERIFY2(!line.startsWith("Set ") && !line.endsWith("failed"), qPrintable(line));
+        QVERIFY(capture.contains("YES"));
+        QVERIFY(capture.contains("set freq: 2417"));
+    }
 };
-
-void RadioSettingsTest::frequency_payload_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<int>("mhz");
-    QTest::newRow("2.4 GHz first channel") << 0 << 0 << bytes({0x6C, 0x09, 0, 0}) << 2412;
-    QTest::newRow("2.4 GHz 2390") << 0 << 14 << bytes({0x56, 0x09, 0, 0}) << 2390;
-    QTest::newRow("2.4 GHz 2495") << 0 << 15 << bytes({0xBF, 0x09, 0, 0}) << 2495;
-    QTest::newRow("5.8 GHz index 6") << 12 << 6 << bytes({0xAD, 0x16, 0, 0}) << 5805;
-    QTest::newRow("1.4 GHz index 6") << 4 << 6 << bytes({0xCD, 0x05, 0, 0}) << 1485;
-}
-
-void RadioSettingsTest::frequency_payload()
-{
-    QFETCH(int, model);
-    QFETCH(int, index);
-    QFETCH(QByteArray, payload);
-    QFETCH(int, mhz);
-    Window h(model);
-    QVERIFY(h.opened);
-    h.show_page(h.ui->page_frequency);
-    QVERIFY(h.ui->comboBox_freq->count() > index);
-    DebugCapture capture;
-    PollWatch watch(h.w.get());
-    const size_t m = h.mark();
-    activate(h.ui->comboBox_freq, index);
-    check_quick(h, h.since(m), sim::kReqFrequency, payload, 1300);
-    if (QTest::currentTestFailed())
-        return;
-    QVERIFY(watch.stopped >= 20); // 1.6 s of 50 ms samples
-    QCOMPARE(watch.running, 0);
-    QVERIFY(capture.contains(QStringLiteral("set freq: %1").arg(mhz)));
-    QVERIFY(!capture.contains("set freq failed"));
-    QVERIFY(!capture.contains("set freq error"));
-    // The next poll shows what the unit now uses.
-    QTRY_COMPARE(h.ui->label_FREQ->text(), QString::number(mhz));
-}
-
-void RadioSettingsTest::frequency_without_channel_sends_nothing_data()
-{
-    QTest::addColumn<int>("index");
-    QTest::addColumn<int>("band");
-    QTest::newRow("index past the 2.4 GHz list") << 16 << 24;
-    QTest::newRow("unknown band") << 0 << 0;
-}
-
-void RadioSettingsTest::frequency_without_channel_sends_nothing()
-{
-    QFETCH(int, index);
-    QFETCH(int, band);
-    Window h;
-    QVERIFY(h.opened);
-    h.w->poll_timer()->stop(); // the poll would set the band back
-    h.w->band_code = band;
-    DebugCapture capture;
-    const size_t m = h.mark();
-    emit h.ui->comboBox_freq->activated(index);
-    QVERIFY2(h.since(m).empty(), qPrintable(describe(h.since(m))));
-    QCOMPARE(lines(capture), (QStringList{"set freq error", "set freq: 0"}));
-    QCOMPARE(h.link().settingCount(sim::kReqFrequency), 0);
-}
-
-void RadioSettingsTest::frequency_without_device_logs_only()
-{
-    auto w = std::make_unique<Wireless_Video_Link>();
-    DebugCapture capture;
-    emit w->form()->comboBox_freq->activated(1);
-    QCOMPARE(lines(capture), QStringList{"set freq: 2417"});
-}
-
-void RadioSettingsTest::hopping_buttons_data()
-{
-    QTest::addColumn<bool>("automatic");
-    QTest::newRow("manual") << false;
-    QTest::newRow("auto") << true;
-}
-
-void RadioSettingsTest::hopping_buttons()
-{
-    QFETCH(bool, automatic);
-    Window h(0, [&](sim::SimUnit& u) { u.link().setFrequencyMode(automatic ? 0 : 1); });
-    QVERIFY(h.opened);
-    h.show_page(h.ui->page_frequency);
-    QVERIFY(h.wait_poll());
-    QCOMPARE(h.ui->comboBox_freq->isEnabled(), automatic);
-    QPushButton* button = automatic ? h.ui->pushButton_auto : h.ui->pushButton_manual;
-    QVERIFY(button->isVisible());
-    DebugCapture capture;
-    const size_t m = h.mark();
-    click(button);
-    check_quick(h, h.since(m), sim::kReqFreqHop, bytes({automatic ? 1 : 0}), 1300);
-    if (QTest::currentTestFailed())
-        return;
-    QCOMPARE(h.ui->comboBox_freq->isEnabled(), !automatic);
-    QVERIFY(!capture.contains("set freq_hop failed"));
-    QCOMPARE(int(h.link().frequencyMode()), automatic ? 1 : 0);
-
-    // Without a unit the list still follows the button; nothing is sent.
-    auto bare = std::make_unique<Wireless_Video_Link>();
-    bare->show();
-    bare->form()->stackedWidget->setCurrentWidget(bare->form()->page_frequency);
-    QPushButton* same = automatic ? bare->form()->pushButton_auto : bare->form()->pushButton_manual;
-    bare->form()->comboBox_freq->setEnabled(automatic);
-    const size_t before = h.mark();
-    click(same);
-    QCOMPARE(bare->form()->comboBox_freq->isEnabled(), !automatic);
-    QCOMPARE(h.mark(), before);
-}
-
-void RadioSettingsTest::set_freq_hop_leaves_poll_alone()
-{
-    Window h;
-    QVERIFY(h.opened);
-    h.ui->comboBox_freq->setEnabled(true);
-    h.link().rejectNextSettings(1);
-    DebugCapture capture;
-    const size_t m = h.mark();
-    h.w->set_FreqHop(true);
-    const auto after = h.since(m);
-    QVERIFY2(after.size() == 2, qPrintable(describe(after)));
-    QCOMPARE(data_of(after[0]), bytes({1}));
-    QCOMPARE(int(after[1].bRequest), int(sim::kReqCommandStatus));
-    QVERIFY(h.w->poll_timer()->isActive());
-    QVERIFY(h.ui->comboBox_freq->isEnabled());
-    QCOMPARE(lines(capture), QStringList{"set freq_hop failed"});
-}
-
-void RadioSettingsTest::downlink_entry_sends_code_data()
-{
-    QTest::addColumn<int>("entry");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("full_index");
-    QTest::newRow("entry 2") << 2 << 3 << 3;
-    QTest::newRow("entry 6") << 6 << 8 << 8;
-}
-
-void RadioSettingsTest::downlink_entry_sends_code()
-{
-    QFETCH(int, entry);
-    QFETCH(int, code);
-    QFETCH(int, full_index);
-    Window h;
-    QVERIFY(h.opened);
-    QCOMPARE(h.ui->comboBox_downlink->count(), 7);
-    DebugCapture capture;
-    const size_t m = h.mark();
-    activate(h.ui->comboBox_downlink, entry);
-    check_quick(h, h.since(m), sim::kReqDownlink, bytes({code}), 2300);
-    if (QTest::currentTestFailed())
-        return;
-    QCOMPARE(lines(capture), QStringList{QStringLiteral("index %1").arg(full_index)});
-    QCOMPARE(int(h.link().downlinkCode()), code);
-    // The poll moves the list to the unit's rate: the same entry.
-    h.ui->comboBox_downlink->setCurrentIndex(0);
-    QTRY_COMPARE(h.ui->comboBox_downlink->currentIndex(), entry);
-}
-
-void RadioSettingsTest::downlink_rejected_logs_failure()
-{
-    Window h;
-    QVERIFY(h.opened);
-    h.link().rejectNextSettings(1);
-    DebugCapture capture;
-    const size_t m = h.mark();
-    activate(h.ui->comboBox_downlink, 1);
-    check_quick(h, h.since(m), sim::kReqDownlink, bytes({1}), 2300);
-    QCOMPARE(lines(capture), (QStringList{"index 1", "set downlink failed"}));
-}
-
-void RadioSettingsTest::current_downlink_selects_entry_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("entry");
-    QTest::newRow("code 8") << 8 << 6;
-    QTest::newRow("code 9 changes nothing") << 9 << 4;
-    QTest::newRow("code 2 shows its neighbour") << 2 << 2;
-    QTest::newRow("code 6 shows its neighbour") << 6 << 4;
-}
-
-void RadioSettingsTest::current_downlink_selects_entry()
-{
-    QFETCH(int, code);
-    QFETCH(int, entry);
-    Window h;
-    QVERIFY(h.opened);
-    h.w->poll_timer()->stop();
-    h.ui->comboBox_downlink->setCurrentIndex(4);
-    h.w->set_current_downlink(code);
-    QCOMPARE(h.ui->comboBox_downlink->currentIndex(), entry);
-}
-
-void RadioSettingsTest::region_and_power_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<int>("region");
-    QTest::addColumn<int>("byte");
-    QTest::newRow("GITEIK, level 33 with offset") << 24 << 2 << 0x5F;
-    QTest::newRow("CE, level 28") << 0 << 1 << 0x3C;
-}
-
-void RadioSettingsTest::region_and_power()
-{
-    QFETCH(int, model);
-    QFETCH(int, region);
-    QFETCH(int, byte);
-    Window h(model);
-    QVERIFY(h.opened);
-    h.show_page(h.ui->page_frequency);
-    DebugCapture capture;
-    const size_t m = h.mark();
-    activate(h.ui->comboBox_region, region);
-    check_acked(h, h.since(m), sim::kReqRegionPower, bytes({byte}), 1, 1000);
-    if (QTest::currentTestFailed())
-        return;
-    QCOMPARE(lines(capture), (QStringList{QStringLiteral("set power:  %1").arg(byte), "Set Set power done"}));
-    QCOMPARE(h.link().groundRfPowerWord() & 0xFF, uint32_t(byte));
-    h.ui->comboBox_region->setCurrentIndex(0);
-    QTRY_COMPARE(h.ui->comboBox_region->currentIndex(), region);
-}
-
-void RadioSettingsTest::configuration_byte_data()
-{
-    QTest::addColumn<QString>("control");
-    QTest::addColumn<int>("before");
-    QTest::addColumn<int>("sent");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("ARQ disable") << "radioButton_ARQ_disable" << 0x05 << 0x04 << "SET ARQ ENABLE";
-    QTest::newRow("antenna group 1") << "pushButton_antenna_1" << 0x05 << 0x01 << "SET ANTENNA 1";
-    QTest::newRow("antenna group 2") << "pushButton_antenna_2" << 0x01 << 0x05 << "SET ANTENNA 2";
-    QTest::newRow("ARQ enable") << "radioButton_ARQ_enable" << 0x04 << 0x05 << "SET ARQ ENABLE";
-}
-
-void RadioSettingsTest::configuration_byte()
-{
-    QFETCH(QString, control);
-    QFETCH(int, before);
-    QFETCH(int, sent);
-    QFETCH(QString, name);
-    Window h(0, [&](sim::SimUnit& u) {
-        // Firmware generation 5 has the antenna group buttons.
-        u.configure(sim::SimUnit::GroundUnit, "QL24G0000001", 0x020304, 5, 2, 3, 0x3440);
-        u.link().setConfigByte(uint8_t(before));
-    });
-    QVERIFY(h.opened);
-    QVERIFY(h.wait_poll());
-    QCOMPARE(int(h.w->pro_config_byte), before);
-    DebugCapture capture;
-    const size_t m = h.mark();
-    if (control == "pushButton_antenna_1") {
-        h.show_page(h.ui->page_frequency);
-        click(h.ui->pushButton_antenna_1);
-    } else if (control == "pushButton_antenna_2") {
-        h.show_page(h.ui->page_frequency);
-        click(h.ui->pushButton_antenna_2);
-    } else {
-        // No widget of this name in the layout: reached by a direct call.
-        QVERIFY(QMetaObject::invokeMethod(h.w.get(), qPrintable("on_" + control + "_clicked")));
-    }
-    check_acked(h, h.since(m), sim::kReqConfigByte, bytes({sent}), 1, 2000);
-    if (QTest::currentTestFailed())
-        return;
-    QCOMPARE(lines(capture), QStringList{QStringLiteral("Set %1 done").arg(name)});
-    // Kept as read until the next poll reads the unit's byte back.
-    QTRY_COMPARE(int(h.w->pro_config_byte), sent);
-}
-
-void RadioSettingsTest::factory_restore_data()
-{
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<QString>("line");
-    QTest::newRow("yes") << int(QMessageBox::Yes) << "YES";
-    QTest::newRow("no") << int(QMessageBox::No) << "NO";
-}
-
-void RadioSettingsTest::factory_restore()
-{
-    QFETCH(int, answer);
-    QFETCH(QString, line);
-    Window h(0, [](sim::SimUnit& u) {
-        u.link().setConfigByte(0x04);
-        u.link().setBaudIndex(0);
-    });
-    QVERIFY(h.opened);
-    QVERIFY(h.wait_poll());
-    h.show_page(h.ui->page_config);
-    QVERIFY(h.ui->pushButton_restore->isVisible());
-    // The question is asked with the poll running; keep it out of the log.
-    h.w->poll_timer()->stop();
-    BoxAnswerer boxes{QMessageBox::StandardButton(answer)};
-    DebugCapture capture;
-    const size_t m = h.mark();
-    click(h.ui->pushButton_restore);
-    QCOMPARE(boxes.seen.size(), 1);
-    QCOMPARE(boxes.seen[0].title, QString("restore"));
-    QCOMPARE(boxes.seen[0].text, QString("Are you sure you want to restore factory settings?"));
-    QCOMPARE(boxes.seen[0].buttons, QMessageBox::Yes | QMessageBox::No);
-    QCOMPARE(boxes.seen[0].icon, QMessageBox::NoIcon);
-    QVERIFY(!boxes.seen[0].parent);
-    QVERIFY(boxes.seen[0].flags & Qt::MSWindowsFixedSizeDialogHint);
-    if (answer == QMessageBox::No) {
-        QVERIFY2(h.since(m).empty(), qPrintable(describe(h.since(m))));
-        QCOMPARE(lines(capture), QStringList{"NO"});
-        QCOMPARE(int(h.link().baudIndex()), 0);
-        return;
-    }
-    check_acked(h, h.since(m), sim::kReqConfigByte, bytes({0x06}), 1, 2000);
-    if (QTest::currentTestFailed())
-        return;
-    QCOMPARE(lines(capture), (QStringList{"Set SET ARQ ENABLE done", line}));
-    // The unit is back at its defaults, and the next poll shows it.
-    QCOMPARE(int(h.link().baudIndex()), 2);
-    QTRY_COMPARE(h.ui->comboBox_RadioRate->currentIndex(), 2);
-}
-
-void RadioSettingsTest::antenna_selection_data()
-{
-    QTest::addColumn<int>("reported");
-    QTest::addColumn<QString>("slot");
-    QTest::addColumn<int>("sent");
-    QTest::addColumn<bool>("acked");
-    QTest::addColumn<QString>("failure");
-    QTest::newRow("disable automatic") << 0x11 << "on_radioButton_diable_antenna_clicked" << 0x10 << true << "";
-    QTest::newRow("first antenna") << 0x11 << "on_radioButton_antenna_0_clicked" << 0x01 << false
-                                   << "disable antenna  failed";
-    QTest::newRow("second antenna") << 0x00 << "on_radioButton_antenna_1_clicked" << 0x10 << false
-                                    << "disable antenna  failed";
-    QTest::newRow("enable automatic") << 0x10 << "on_radioButton_enable_antenna_clicked" << 0x11 << false
-                                      << "enable antenna failed";
-}
-
-void RadioSettingsTest::antenna_selection()
-{
-    QFETCH(int, reported);
-    QFETCH(QString, slot);
-    QFETCH(int, sent);
-    QFETCH(bool, acked);
-    QFETCH(QString, failure);
-    Window h(0, [&](sim::SimUnit& u) { u.link().setAntennaByte(uint8_t(reported)); });
-    QVERIFY(h.opened);
-    QVERIFY(h.wait_poll());
-    QCOMPARE(int(h.w->kept_dev_status()[60]), reported);
-    // The unit refuses, so the failure line of each style shows.
-    h.link().rejectNextSettings(1);
-    DebugCapture capture;
-    const size_t m = h.mark();
-    QVERIFY(QMetaObject::invokeMethod(h.w.get(), qPrintable(slot)));
-    if (acked) {
-        check_acked(h, h.since(m), sim::kReqAntenna, bytes({sent}), 1, 1000);
-        QCOMPARE(lines(capture), QStringList{"Set disable antenna failed"});
-    } else {
-        check_quick(h, h.since(m), sim::kReqAntenna, bytes({sent}), 1000);
-        QCOMPARE(lines(capture), QStringList{failure});
-    }
-}
-
-void RadioSettingsTest::unconfirmed_setting_times_out()
-{
-    Window h;
-    QVERIFY(h.opened);
-    h.link().ignoreNextSettings(1);
-    DebugCapture capture;
-    const size_t m = h.mark();
-    h.w->on_comboBox_uplink_activated(2);
-    check_acked(h, h.since(m), sim::kReqUplinkMode, bytes({2}), 3, 1000);
-    QCOMPARE(lines(capture), QStringList{"Set Set UPLINK MODE timeout"});
-}
-
-void RadioSettingsTest::widgetless_settings_data()
-{
-    QTest::addColumn<WindowSetup>("action");
-    QTest::addColumn<int>("request");
-    QTest::addColumn<int>("sent");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("bandwidth")
-        << WindowSetup([](Window& h) { h.w->on_comboBox_bandwidth_activated(0x102); }) << int(sim::kReqBandwidth)
-        << 2 << QStringList{"set bandwidth:  2", "Set Set channel bandwidth done"};
-    QTest::newRow("TDD up") << WindowSetup([](Window& h) { h.w->on_radioButton_up_mode_clicked(); })
-                            << int(sim::kReqTddRatio) << 1
-                            << QStringList{"set bandwidth:  1", "Set Set TDD Ratio done"};
-    QTest::newRow("TDD down") << WindowSetup([](Window& h) { h.w->on_radioButton_down_mode_clicked(); })
-                              << int(sim::kReqTddRatio) << 0
-                              << QStringList{"set bandwidth:  0", "Set Set TDD Ratio done"};
-}
-
-void RadioSettingsTest::widgetless_settings()
-{
-    QFETCH(WindowSetup, action);
-    QFETCH(int, request);
-    QFETCH(int, sent);
-    QFETCH(QStringList, expected);
-    Window h;
-    QVERIFY(h.opened);
-    DebugCapture capture;
-    const size_t m = h.mark();
-    action(h);
-    check_acked(h, h.since(m), uint8_t(request), bytes({sent}), 1, 1000);
-    QCOMPARE(lines(capture), expected);
-}
-
-void RadioSettingsTest::test_mode_word()
-{
-    Window h;
-    QVERIFY(h.opened);
-    DebugCapture capture;
-    size_t m = h.mark();
-    h.w->on_TestMode_clicked(true);
-    auto after = h.since(m);
-    QVERIFY2(after.size() == 1, qPrintable(describe(after)));
-    QCOMPARE(int(after[0].bRequest), int(sim::kReqTestMode));
-    QCOMPARE(data_of(after[0]), bytes({0, 0, 0, 0x80}));
-    QVERIFY(h.w->poll_timer()->isActive());
-
-    m = h.mark();
-    h.w->on_comboBox_test_downlink_activated(9);
-    after = h.since(m);
-    QVERIFY2(after.size() == 1, qPrintable(describe(after)));
-    QCOMPARE(data_of(after[0]), bytes({0, 0, 0xC0, 0x80}));
-
-    m = h.mark();
-    h.w->on_comboBox_test_downlink_activated(11);
-    QVERIFY(h.since(m).empty());
-
-    m = h.mark();
-    h.w->on_TestMode_clicked(false);
-    after = h.since(m);
-    QVERIFY2(after.size() == 1, qPrintable(describe(after)));
-    QCOMPARE(data_of(after[0]), bytes({0, 0, 0xC0, 0}));
-    QCOMPARE(lines(capture), (QStringList{"index 9", "index 11", "downlink error"}));
-    QCOMPARE(h.link().testWord(), (std::array<uint8_t, 4>{0, 0, 0xC0, 0}));
-}
-
-void RadioSettingsTest::nothing_sent_without_device()
-{
-    // A unit is on the bus but the window never opened it: every setting
-    // must leave the bus alone and the poll timer untouched.
-    auto unit = testsupport::make_ground_unit();
-    auto dev = testsupport::plug(unit);
-    auto w = std::make_unique<Wireless_Video_Link>();
-    w->show();
-    BoxAnswerer boxes(QMessageBox::Yes);
-    DebugCapture capture;
-    auto* ui = w->form();
-    activate(ui->comboBox_downlink, 2);
-    activate(ui->comboBox_region, 1);
-    w->set_FreqHop(true);
-    w->on_radioButton_antenna_0_clicked();
-    w->on_radioButton_antenna_1_clicked();
-    w->on_radioButton_enable_antenna_clicked();
-    w->on_radioButton_diable_antenna_clicked();
-    w->on_radioButton_ARQ_enable_clicked();
-    w->on_radioButton_ARQ_disable_clicked();
-    w->on_pushButton_antenna_1_clicked();
-    w->on_pushButton_antenna_2_clicked();
-    w->on_comboBox_bandwidth_activated(1);
-    w->on_radioButton_up_mode_clicked();
-    w->on_comboBox_uplink_activated(1);
-    w->on_TestMode_clicked(true);
-    w->on_comboBox_test_downlink_activated(3);
-    w->on_spinBox_power_editingFinished();
-    ui->stackedWidget->setCurrentWidget(ui->page_config);
-    click(ui->pushButton_restore);
-    QCOMPARE(boxes.seen.size(), 1);
-    QVERIFY(dev->log().empty());
-    QVERIFY(!w->poll_timer()->isActive());
-    for (const QString& line : lines(capture))
-        QVERIFY2(!line.startsWith("Set ") && !line.endsWith("failed"), qPrintable(line));
-    QVERIFY(capture.contains("YES"));
-}
 
 int main(int argc, char** argv)
 {
