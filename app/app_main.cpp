@@ -21,6 +21,7 @@ void quorlan_init_resources()
 
 namespace {
 const char kAppId[] = "korvend_version001";
+const char kDemoAppId[] = "korvend_version001_simulated";
 const char kRaiseMessage[] = "raise_window_noop";
 constexpr int kMessageTimeoutMs = 5000;
 } // namespace
@@ -37,10 +38,10 @@ QString style_sheet_text()
     return QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
 }
 
-int run_application(int argc, char** argv, const std::function<void(MainPage*)>& started)
+int run_application(int argc, char** argv, const std::function<void(MainPage*)>& started, bool simulated)
 {
     quorlan_init_resources();
-    SingleApplication app(QString::fromLatin1(kAppId), argc, argv);
+    SingleApplication app(QString::fromLatin1(simulated ? kDemoAppId : kAppId), argc, argv);
     if (app.isRunning()) {
         app.sendMessage(QString::fromLatin1(kRaiseMessage), kMessageTimeoutMs);
         return 0;
@@ -71,6 +72,8 @@ int run_application(int argc, char** argv, const std::function<void(MainPage*)>&
     {
         MainPage page;
         page.adopt_translator(translator);
+        if (simulated)
+            page.mark_simulated();
         app.setActivationWindow(&page, true);
         app.setActivationWindow(page.main_window(), true);
         page.show();

@@ -10,7 +10,11 @@ class MainPage;
 // Runs the tool: single instance, font, style sheet, translation, start
 // page, event loop. `started` (optional) is called with the start page
 // just before the event loop runs; it is not called in a second instance.
-int run_application(int argc, char** argv, const std::function<void(MainPage*)>& started = {});
+// `simulated`: the demo on the simulated unit. It runs as an instance of
+// its own (a demo left open never takes the place of the tool for a real
+// unit) and says on every window that the unit is simulated.
+int run_application(int argc, char** argv, const std::function<void(MainPage*)>& started = {},
+                    bool simulated = false);
 
 // Registers the compiled-in resources (style sheet, catalogue, images).
 void quorlan_init_resources();

@@ -89,12 +89,19 @@ void MainPage::show_access_hint()
 
 void MainPage::apply_texts()
 {
-    setWindowTitle(tr("Wireless Video Link"));
+    setWindowTitle(simulated ? tr("Wireless Video Link (simulated unit)") : tr("Wireless Video Link"));
     ui->label_Logo->setText(QString());
     if (access_hint)
         show_access_hint();
     else
         ui->label_mention->setText(tr("Please connect device"));
+}
+
+void MainPage::mark_simulated()
+{
+    simulated = true;
+    w->mark_simulated();
+    apply_texts();
 }
 
 void MainPage::adopt_translator(QTranslator* installed)

@@ -38,6 +38,9 @@ public slots:
     void show_access_hint();
 
 public:
+    // The demo: titles and a banner say the unit is simulated.
+    void mark_simulated();
+
     // The catalogue installed at start-up (null: none); the page owns it.
     void adopt_translator(QTranslator* installed);
 
@@ -54,4 +57,5 @@ private:
     void set_qt_catalogue(bool chinese);
     bool switched = false;
     bool access_hint = false;
+    bool simulated = false;
 };

@@ -9,6 +9,7 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QShortcut>
@@ -70,6 +71,34 @@ void Wireless_Video_Link::build_feedback()
     apply_control_state();
 }
 
+void Wireless_Video_Link::mark_simulated()
+{
+    simulated = true;
+    if (!simulated_banner) {
+        simulated_banner = new QLabel(this);
+        simulated_banner->setObjectName(QStringLiteral("label_simulated_banner"));
+        simulated_banner->setAlignment(Qt::AlignCenter);
+        simulated_banner->setStyleSheet(
+            QStringLiteral("background: #8a5a00; color: white; font-weight: bold; padding: 4px;"));
+        if (auto* grid = qobject_cast<QGridLayout*>(layout())) {
+            // Above the pages, across the window.
+            QLayoutItem* pages = grid->itemAtPosition(0, 0);
+            if (pages && pages->widget()) {
+                QWidget* body = pages->widget();
+                grid->removeWidget(body);
+                auto* column = new QVBoxLayout;
+                column->setContentsMargins(0, 0, 0, 0);
+                column->setSpacing(0);
+                column->addWidget(simulated_banner);
+                column->addWidget(body, 1);
+                grid->addLayout(column, 0, 0);
+            }
+        }
+        simulated_banner->show();
+    }
+    apply_feedback_texts();
+}
+
 bool Wireless_Video_Link::chinese_shown() const
 {
     // The form's own texts say which catalogue is in use.
@@ -86,6 +115,11 @@ void Wireless_Video_Link::apply_feedback_texts()
     for (const auto& [button, key] : tips)
         button->setToolTip(tr("%1 (%2)").arg(button->text(), QLatin1String(key)));
     test_page_marker->setText(tr("Test page (Ctrl+T)"));
+    if (simulated) {
+        setWindowTitle(tr("Quorlan (simulated unit)"));
+        simulated_banner->setText(
+            tr("Simulated unit: nothing you do here reaches real hardware. Use quorlan for a real unit."));
+    }
     language_button->setText(chinese_shown() ? QStringLiteral("English") : QStringLiteral("中文"));
     language_button->setToolTip(tr("Switch the language"));
     ui->switch_bind->setToolTip(tr("Pairing: on while the air and ground units are paired; click to pair"));

@@ -46,7 +46,11 @@ public:
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    // Device connection (usb/connection.cpp).
+    // The demo: the title and a banner say the unit is simulated.
+    void mark_simulated();
+    bool is_simulated() const { return simulated; }
+
+    // Device connection.
     int32_t open_device(bool open);
     libusb_device_handle* device_handle() const;
     QTimer* poll_timer() { return &timer; }
@@ -248,6 +252,8 @@ private:
     QToolButton* language_button = nullptr;
     QTimer* result_timer = nullptr;
     bool upgrade_locked = false;
+    bool simulated = false;
+    QLabel* simulated_banner = nullptr;
     // The channel list of the unit's band and hardware variant.
     void fill_channel_list();
     // Status, Frequency and ground-only groups follow the unit type.

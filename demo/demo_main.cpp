@@ -34,5 +34,5 @@ int main(int argc, char** argv)
             if (!control->isPlugged())
                 control->plugIn();
         });
-    });
+    }, true);
 }

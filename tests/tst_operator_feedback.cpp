@@ -82,6 +82,16 @@ private slots:
         QVERIFY(h.ui->comboBox_downlink->isEnabled());
     }
 
+    void demo_says_it_is_simulated()
+    {
+        Window h;
+        h.w->mark_simulated();
+        auto* banner = h.w->findChild<QLabel*>("label_simulated_banner");
+        QVERIFY(banner && banner->isVisible());
+        QVERIFY(banner->text().startsWith("Simulated unit"));
+        QCOMPARE(h.w->windowTitle(), QString("Quorlan (simulated unit)"));
+    }
+
     void page_shortcuts_data()
     {
         QTest::addColumn<int>("key");

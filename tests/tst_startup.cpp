@@ -1,6 +1,6 @@
-// Start-up as a user sees it: this test process plays the running tool
+// Start-up as a user sees it: this test process plays the running demo
 // (same application id), and the real demo executable is started as the
-// second instance.
+// second instance; the tool for a real unit is not held back by it.
 #include "testsupport.h"
 
 #include "single_application.h"
@@ -18,7 +18,8 @@ class StartupTest : public QObject
 private:
     SingleApplication* app() { return static_cast<SingleApplication*>(qApp); }
 
-    int run_second_instance(qint64* took)
+    int run_second_instance(qint64* took, const QString& program = QStringLiteral(QUORLAN_DEMO_PATH),
+                            int wait_ms = 10000)
     {
         QProcess second;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -26,11 +27,11 @@ private:
         second.setProcessEnvironment(env);
         QElapsedTimer clock;
         clock.start();
-        second.start(QStringLiteral(QUORLAN_DEMO_PATH), QStringList());
+        second.start(program, QStringList());
         if (!second.waitForStarted(5000))
             return -100;
         // Keep our event loop turning so the message can be received.
-        while (second.state() != QProcess::NotRunning && clock.elapsed() < 10000)
+        while (second.state() != QProcess::NotRunning && clock.elapsed() < wait_ms)
             QTest::qWait(10);
         if (second.state() != QProcess::NotRunning) {
             second.kill();
@@ -44,6 +45,13 @@ private:
     }
 
 private slots:
+    void the_tool_is_not_held_back_by_the_demo()
+    {
+        // With the demo running, the tool for a real unit starts and stays.
+        qint64 took = 0;
+        QCOMPARE(run_second_instance(&took, QStringLiteral(QUORLAN_TOOL_PATH), 3000), -102);
+    }
+
     void second_start_exits_and_raises_first()
     {
         QWidget window;
@@ -78,7 +86,7 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    SingleApplication app(QStringLiteral("korvend_version001"), argc, argv);
+    SingleApplication app(QStringLiteral("korvend_version001_simulated"), argc, argv);
     if (app.isRunning()) {
         qWarning("another instance of the tool runs for this user; cannot test start-up");
         return 1;

@@ -19,6 +19,10 @@
         <source>Wireless Video Link</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Wireless Video Link (simulated unit)</source>
+        <translation>无线图传（模拟设备）</translation>
+    </message>
 </context>
 <context>
     <name>Wireless_Video_Link</name>
@@ -789,6 +793,14 @@
     <message>
         <source>Not sent: no unit is connected.</source>
         <translation>未发送：未连接设备。</translation>
+    </message>
+    <message>
+        <source>Quorlan (simulated unit)</source>
+        <translation>Quorlan（模拟设备）</translation>
+    </message>
+    <message>
+        <source>Simulated unit: nothing you do here reaches real hardware. Use quorlan for a real unit.</source>
+        <translation>模拟设备：此处的操作不会到达真实硬件。连接真实设备请使用 quorlan。</translation>
     </message>
 </context>
 <context>
