@@ -1,7 +1,6 @@
-// What the window offers the operator and the technician beyond the
-// settings pages: the debug log file, the places of the log and the
-// statistics database, the technician controls of the test page, what the
-// Update page says about a chosen image, and the debug view's copy and save.
+// What the window offers the operator beyond the settings: the debug log
+// file, the places of the log and the statistics database, what the Update
+// page says about a chosen image, and the debug view's copy and save.
 #include "settings_harness.h"
 
 #include "debug_log.h"
@@ -14,9 +13,6 @@
 #include "wireless_video_link.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QGroupBox>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
@@ -29,10 +25,6 @@
 using namespace harness;
 using testsupport::DebugCapture;
 
-using WindowAction = std::function<void(Window&)>;
-using ExpectedPayload = std::function<QByteArray(Window&)>;
-Q_DECLARE_METATYPE(WindowAction)
-Q_DECLARE_METATYPE(ExpectedPayload)
 Q_DECLARE_METATYPE(QtMsgType)
 
 namespace {
@@ -81,14 +73,6 @@ QString write_file(const QTemporaryDir& dir, const QString& name, const QByteArr
         return QString();
     f.write(content);
     return path;
-}
-
-// A check box takes clicks on its box and text only, at its left end.
-void tick(QAbstractButton* box)
-{
-    Window::lay_out();
-    QVERIFY(box->isVisible());
-    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(6, box->height() / 2));
 }
 
 QString g_open_answer;
@@ -249,7 +233,8 @@ private slots:
 
     // --- Where the files lie ------------------------------------------------
 
-    void log_place_on_update_page()
+    // The full paths in the tool tips; the texts are fitted below.
+    void places_shown()
     {
         QTemporaryDir dir;
         {
@@ -260,34 +245,18 @@ private slots:
         Wireless_Video_Link w;
         w.resize(1169, 840);
         w.show();
-        w.form()->stackedWidget->setCurrentWidget(w.form()->page_update);
-        Window::lay_out();
-        QLabel* label = w.form()->label_debug_log_path;
-        const QString path = dir.filePath("quorlan.log");
-        QCOMPARE(label->toolTip(), path);
-        QVERIFY(label->text().startsWith("Debug log: "));
-        QVERIFY(label->textInteractionFlags() & Qt::TextSelectableByMouse);
-        QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= label->contentsRect().width());
+        Ui::Wireless_Video_Link* ui = w.form();
+        QCOMPARE(ui->label_debug_log_path->toolTip(), dir.filePath("quorlan.log"));
+        QVERIFY(ui->label_debug_log_path->textInteractionFlags() & Qt::TextSelectableByMouse);
         debuglog::uninstall();
-    }
-
-    void database_place_on_status_page()
-    {
-        Wireless_Video_Link w;
-        w.resize(1169, 840);
-        w.show();
-        w.form()->stackedWidget->setCurrentWidget(w.form()->page_status);
+        w.form()->stackedWidget->setCurrentWidget(ui->page_status);
         Window::lay_out();
-        QLabel* label = w.form()->label_record_path;
-        const QString path = QDir::current().absoluteFilePath("log.db");
-        QCOMPARE(statlog::database_path(), path);
-        QCOMPARE(label->toolTip(), path);
-        QVERIFY(label->text().startsWith("Database: "));
-        QVERIFY(label->isVisible());
+        QCOMPARE(statlog::database_path(), QDir::current().absoluteFilePath("log.db"));
+        QCOMPARE(ui->label_record_path->toolTip(), statlog::database_path());
+        QVERIFY(ui->label_record_path->text().startsWith("Database: "));
         // Beside the check box, on its line.
-        QCOMPARE(label->parentWidget(), w.form()->checkBox_record->parentWidget());
-        QVERIFY(qAbs(label->geometry().center().y() - w.form()->checkBox_record->geometry().center().y()) < 6);
-        QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= label->contentsRect().width());
+        QCOMPARE(ui->label_record_path->parentWidget(), ui->checkBox_record->parentWidget());
+        QVERIFY(qAbs(ui->label_record_path->geometry().center().y() - ui->checkBox_record->geometry().center().y()) < 6);
     }
 
     void long_paths_are_shortened_not_clipped_data()
@@ -310,146 +279,6 @@ private slots:
         else if (width >= 300) // both ends of the path stay in sight
             QVERIFY2(text.contains(QChar(0x2026)) && text.endsWith("log.db") && text.contains("/home"),
                      qPrintable(text));
-    }
-
-    // --- Technician controls on the test page ---------------------------------
-
-    void technician_controls_are_bound_by_name()
-    {
-        DebugCapture capture;
-        Wireless_Video_Link w;
-        const QStringList names = {"on_comboBox_bandwidth_activated", "on_radioButton_down_mode_clicked",
-                                   "on_radioButton_up_mode_clicked", "on_comboBox_uplink_activated",
-                                   "on_TestMode_clicked", "on_comboBox_test_downlink_activated",
-                                   "on_radioButton_antenna_0_clicked", "on_radioButton_antenna_1_clicked",
-                                   "on_radioButton_enable_antenna_clicked",
-                                   "on_radioButton_diable_antenna_clicked", "on_radioButton_ARQ_enable_clicked",
-                                   "on_radioButton_ARQ_disable_clicked"};
-        for (const QString& line : capture.lines())
-            for (const QString& slot : names)
-                QVERIFY2(!line.contains(slot + "("), qPrintable(line));
-        // All of them in their own titled group of the test page.
-        QGroupBox* group = w.form()->groupBox_technician;
-        QVERIFY(!group->title().isEmpty());
-        QCOMPARE(group->parentWidget(), w.form()->page_test);
-        for (const QString& slot : names) {
-            const QString object = slot.mid(3, slot.lastIndexOf('_') - 3);
-            QWidget* found = group->findChild<QWidget*>(object);
-            QVERIFY2(found, qPrintable(object));
-        }
-    }
-
-    void test_downlink_list()
-    {
-        Wireless_Video_Link w;
-        QComboBox* box = w.form()->comboBox_test_downlink;
-        QStringList items;
-        for (int i = 0; i < box->count(); ++i)
-            items << box->itemText(i);
-        QCOMPARE(items, (QStringList{"BPSK_1/2 (1.98Mbps)", "BPSK_2/3 (2.64Mbps)", "BPSK_3/4 (2.87Mbps)",
-                                     "BPSK_5/6 (3.18Mbps)", "QPSK_1/2 (3.80Mbps)", "QPSK_2/3 (5.04Mbps)",
-                                     "QPSK_3/4 (5.66Mbps)", "QPSK_5/6 (6.28Mbps)", "16QAM_1/2 (7.52Mbps)",
-                                     "11.24Mbps", "18.68Mbps"}));
-        QVERIFY(w.form()->comboBox_bandwidth->count() > 1);
-        QVERIFY(w.form()->comboBox_uplink->count() > 1);
-    }
-
-    void technician_control_sends_data()
-    {
-        QTest::addColumn<WindowAction>("action");
-        QTest::addColumn<int>("request");
-        QTest::addColumn<ExpectedPayload>("expected");
-        auto fixed = [](QByteArray b) { return ExpectedPayload([b](Window&) { return b; }); };
-        // The antenna byte the unit last reported, and the configuration byte.
-        auto antenna = [](Window& h) { return uint8_t(h.w->kept_dev_status()[60]); };
-        auto config = [](Window& h) { return h.w->pro_config_byte; };
-
-        QTest::newRow("bandwidth entry 2") << WindowAction([](Window& h) { activate(h.ui->comboBox_bandwidth, 2); })
-                                           << int(sim::kReqBandwidth) << fixed(bytes({2}));
-        QTest::newRow("bandwidth entry 0") << WindowAction([](Window& h) { activate(h.ui->comboBox_bandwidth, 0); })
-                                           << int(sim::kReqBandwidth) << fixed(bytes({0}));
-        QTest::newRow("TDD down mode") << WindowAction([](Window& h) { click(h.ui->radioButton_down_mode); })
-                                       << int(sim::kReqTddRatio) << fixed(bytes({0}));
-        QTest::newRow("TDD up mode") << WindowAction([](Window& h) { click(h.ui->radioButton_up_mode); })
-                                     << int(sim::kReqTddRatio) << fixed(bytes({1}));
-        QTest::newRow("uplink entry 3") << WindowAction([](Window& h) { activate(h.ui->comboBox_uplink, 3); })
-                                        << int(sim::kReqUplinkMode) << fixed(bytes({3}));
-        QTest::newRow("ARQ on") << WindowAction([](Window& h) { click(h.ui->radioButton_ARQ_enable); })
-                                << int(sim::kReqConfigByte)
-                                << ExpectedPayload([config](Window& h) { return bytes({config(h) | 0x01}); });
-        QTest::newRow("ARQ off") << WindowAction([](Window& h) { click(h.ui->radioButton_ARQ_disable); })
-                                 << int(sim::kReqConfigByte)
-                                 << ExpectedPayload([config](Window& h) { return bytes({config(h) & 0xFE}); });
-        QTest::newRow("antenna RF1") << WindowAction([](Window& h) { click(h.ui->radioButton_antenna_0); })
-                                     << int(sim::kReqAntenna)
-                                     << ExpectedPayload([antenna](Window& h) { return bytes({antenna(h) & 0x0F}); });
-        QTest::newRow("antenna RF2")
-            << WindowAction([](Window& h) { click(h.ui->radioButton_antenna_1); }) << int(sim::kReqAntenna)
-            << ExpectedPayload([antenna](Window& h) { return bytes({(antenna(h) & 0x0F) | 0x10}); });
-        QTest::newRow("automatic antenna on")
-            << WindowAction([](Window& h) { click(h.ui->radioButton_enable_antenna); }) << int(sim::kReqAntenna)
-            << ExpectedPayload([antenna](Window& h) { return bytes({(antenna(h) & 0xF0) + 1}); });
-        QTest::newRow("automatic antenna off")
-            << WindowAction([](Window& h) { click(h.ui->radioButton_diable_antenna); }) << int(sim::kReqAntenna)
-            << ExpectedPayload([antenna](Window& h) { return bytes({antenna(h) & 0xF0}); });
-        QTest::newRow("test mode on") << WindowAction([](Window& h) { tick(h.ui->TestMode); })
-                                      << int(sim::kReqTestMode) << fixed(bytes({0, 0, 0, 0x80}));
-        QTest::newRow("test mode on, off") << WindowAction([](Window& h) {
-            tick(h.ui->TestMode);
-            tick(h.ui->TestMode);
-        }) << int(sim::kReqTestMode) << fixed(bytes({0, 0, 0, 0x80}));
-        QTest::newRow("test downlink BPSK_2/3")
-            << WindowAction([](Window& h) { activate(h.ui->comboBox_test_downlink, 1); }) << int(sim::kReqTestMode)
-            << fixed(bytes({0, 0, 0x10, 0}));
-        QTest::newRow("test downlink 16QAM_1/2")
-            << WindowAction([](Window& h) { activate(h.ui->comboBox_test_downlink, 8); }) << int(sim::kReqTestMode)
-            << fixed(bytes({0, 0, 0x80, 0}));
-        QTest::newRow("test downlink 11.24Mbps")
-            << WindowAction([](Window& h) { activate(h.ui->comboBox_test_downlink, 9); }) << int(sim::kReqTestMode)
-            << fixed(bytes({0, 0, 0xC0, 0}));
-        QTest::newRow("test downlink 18.68Mbps")
-            << WindowAction([](Window& h) { activate(h.ui->comboBox_test_downlink, 10); }) << int(sim::kReqTestMode)
-            << fixed(bytes({0, 0, 0xF0, 0}));
-    }
-    void technician_control_sends()
-    {
-        QFETCH(WindowAction, action);
-        QFETCH(int, request);
-        QFETCH(ExpectedPayload, expected);
-        Window h(0, [](sim::SimUnit& u) { u.link().setAntennaByte(0x11); });
-        QVERIFY(h.opened);
-        QVERIFY(h.wait_poll());
-        QCOMPARE(int(h.w->kept_dev_status()[60]), 0x11);
-        h.w->on_test_show_clicked();
-        Window::lay_out();
-        const QByteArray want = expected(h);
-        const size_t m = h.mark();
-        action(h);
-        std::vector<sim::Transfer> sent;
-        for (const sim::Transfer& t : h.since(m))
-            if (t.bRequest == uint8_t(request))
-                sent.push_back(t);
-        QVERIFY(!sent.empty());
-        QCOMPARE(int(sent.front().bmRequestType), int(kOut));
-        QCOMPARE(data_of(sent.front()), want);
-    }
-
-    void test_mode_off_clears_the_bit()
-    {
-        Window h;
-        QVERIFY(h.opened);
-        h.w->on_test_show_clicked();
-        activate(h.ui->comboBox_test_downlink, 4);
-        tick(h.ui->TestMode);
-        QVERIFY(h.ui->TestMode->isChecked());
-        const size_t m = h.mark();
-        tick(h.ui->TestMode);
-        QVERIFY(!h.ui->TestMode->isChecked());
-        const auto after = h.since(m);
-        auto it = std::find_if(after.begin(), after.end(),
-                               [](const sim::Transfer& t) { return t.bRequest == sim::kReqTestMode; });
-        QVERIFY(it != after.end());
-        QCOMPARE(data_of(*it), bytes({0, 0, 0x40, 0}));
     }
 
     // --- What the Update page says about an image -----------------------------
@@ -497,6 +326,11 @@ private slots:
         const upgrade_ui::ImageDescription from_disk = upgrade_ui::describe_image_file(path);
         QCOMPARE(from_disk.refused, refused);
         QCOMPARE(from_disk.text, text);
+        if (file.isEmpty()) { // no file at all, no path at all
+            QCOMPARE(upgrade_ui::describe_image_file(dir.filePath("gone.bin")).text,
+                     QString("This image would be refused: file not exist!"));
+            QCOMPARE(upgrade_ui::describe_image_file(QString()).text, QString());
+        }
 
         // A refused image: the engine gives the same reason, before it
         // touches any device.
@@ -510,15 +344,6 @@ private slots:
             QCOMPARE(said.size(), 1);
             QCOMPARE("This image would be refused: " + said.first(), text);
         }
-    }
-
-    void image_file_that_cannot_be_read()
-    {
-        QCOMPARE(upgrade_ui::describe_image_file(QString()).text, QString());
-        QTemporaryDir dir;
-        const upgrade_ui::ImageDescription missing = upgrade_ui::describe_image_file(dir.filePath("gone.bin"));
-        QVERIFY(missing.refused);
-        QCOMPARE(missing.text, QString("This image would be refused: file not exist!"));
     }
 
     void image_label_in_the_window()
