@@ -182,16 +182,17 @@ inline QString shown(QObject* o)
     return "?";
 }
 
-// Checks "name=value; name?=shown|hidden; name!=enabled|disabled; ..."
+// Checks "name=value; name?=shown|hidden; name!=enabled|disabled;
+// name%=<progress bar text>; name$=<style sheet>" (items apart by "; ")
 // below `root`; the differences, empty when everything is as written.
 inline QString mismatches(QObject* root, const QString& spec)
 {
     QStringList out;
-    for (const QString& item : spec.split(';', Qt::SkipEmptyParts)) {
+    for (const QString& item : spec.split(QStringLiteral("; "), Qt::SkipEmptyParts)) {
         QString name = item.section('=', 0, 0).trimmed();
         const QString want = item.section('=', 1).trimmed();
         const QChar kind = name.back();
-        if (kind == '?' || kind == '!')
+        if (QString("?!%$").contains(kind))
             name.chop(1);
         QObject* o = root->objectName() == name ? root : root->findChild<QObject*>(name);
         auto* widget = qobject_cast<QWidget*>(o);
@@ -200,6 +201,10 @@ inline QString mismatches(QObject* root, const QString& spec)
             got = widget && !widget->isHidden() ? "shown" : "hidden";
         else if (o && kind == '!')
             got = widget && widget->isEnabled() ? "enabled" : "disabled";
+        else if (o && kind == '%')
+            got = qobject_cast<QProgressBar*>(o) ? qobject_cast<QProgressBar*>(o)->text() : "?";
+        else if (o && kind == '$')
+            got = widget ? widget->styleSheet() : "?";
         if (got != want)
             out << QString("%1 is \"%2\", not \"%3\"").arg(name, got, want);
     }
