@@ -1,6 +1,9 @@
 // Pairing the air and ground units: the start request and the progress
 // dialog that follows the ground unit's bound state.
 #include "wireless_video_link.h"
+#include "ui_wireless_video_link.h"
+
+#include "enable_switch.h"
 
 #include "binding_dialog.h"
 #include "poll_control.h"
@@ -43,6 +46,9 @@ void Wireless_Video_Link::on_physical_Button_bind()
     bind_starting = false;
     poll->pause(PollControl::Pairing);
     connect(binding_dialog, &Binding_Dialog::bind_done, this, &Wireless_Video_Link::on_Button_bind_done);
+    // Modal to this window only: the demo's "Simulated unit" window (where
+    // the unit's button is pressed) stays usable.
+    binding_dialog->setWindowModality(Qt::WindowModal);
     binding_dialog->exec();
 }
 
@@ -52,6 +58,11 @@ void Wireless_Video_Link::on_Button_bind_done()
         disconnect(binding_dialog, &Binding_Dialog::bind_done, this, &Wireless_Video_Link::on_Button_bind_done);
     delay_msec(kBindDoneWaitMs);
     if (binding_dialog) {
+        // The title-bar switch says what the dialog said.
+        if (!binding_dialog->was_bound() && ui->switch_bind->isChecked()) {
+            ui->switch_bind->setChecked(false);
+            ui->switch_bind->startSlide(false);
+        }
         // We are inside the dialog's own tick handler (bind_done is emitted
         // from there): it may only go once that handler has unwound.
         binding_dialog->deleteLater();

@@ -4,7 +4,10 @@
 #include "request_codes.h"
 #include "usb_transport.h"
 
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QHBoxLayout>
 #include <QPointer>
 
 namespace {
@@ -24,6 +27,24 @@ Binding_Dialog::Binding_Dialog(QWidget* parent)
     ui->binding_progressBar->setValue(0);
     ui->label->setText(tr("Binding..."));
 
+    // How long the wait can still last, and a way out of it.
+    time_left = new QLabel(this);
+    time_left->setObjectName(QStringLiteral("label_time_left"));
+    time_left->setAlignment(Qt::AlignCenter);
+    cancel_button = new QPushButton(tr("Cancel"), this);
+    cancel_button->setObjectName(QStringLiteral("pushButton_cancel"));
+    cancel_button->setAutoDefault(false);
+    // In the form's bottom margin, so the dialog keeps its size.
+    auto* row = new QWidget(this);
+    auto* line = new QHBoxLayout(row);
+    line->setContentsMargins(0, 0, 0, 0);
+    line->addWidget(time_left, 1);
+    line->addWidget(cancel_button);
+    const QMargins m = layout() ? layout()->contentsMargins() : QMargins(20, 0, 20, 60);
+    row->setGeometry(m.left(), height() - m.bottom() + 8, width() - m.left() - m.right(), m.bottom() - 16);
+    connect(cancel_button, &QPushButton::clicked, this, &Binding_Dialog::reject);
+    show_time_left();
+
     // The status read of a tick must come before its count.
     tick_timer.setInterval(kTickMs);
     connect(&tick_timer, &QTimer::timeout, this, &Binding_Dialog::get_bstatus);
@@ -38,6 +59,19 @@ Binding_Dialog::~Binding_Dialog()
 
 void Binding_Dialog::reject()
 {
+    if (ended)
+        return;
+    closing = true;
+    ended = true;
+    tick_timer.stop();
+    ui->label->setText(tr("Bind cancelled"));
+    accept();
+    emit bind_done();
+}
+
+void Binding_Dialog::show_time_left()
+{
+    time_left->setText(tr("%1 s left").arg(kTickLimit - seconds_counter));
 }
 
 void Binding_Dialog::deal_timer()
@@ -50,6 +84,7 @@ void Binding_Dialog::deal_timer()
     }
     ++seconds_counter;
     ui->binding_progressBar->setValue(seconds_counter);
+    show_time_left();
 }
 
 void Binding_Dialog::deal_binded()
@@ -100,6 +135,7 @@ void Binding_Dialog::finish_binding()
         return;
     closing = true;
     tick_timer.stop();
+    cancel_button->setEnabled(false);
     if (bound) {
         ui->binding_progressBar->setValue(kBoundProgress);
         ui->label->setText(tr("Bind success"));

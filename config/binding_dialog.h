@@ -28,9 +28,11 @@ public:
     void set_dev_handle(libusb_device_handle* handle) { dev_handle = handle; }
     libusb_device_handle* current_dev_handle() const { return dev_handle; }
 
-    // The dialog ends by itself with the result. Escape would hide it while
-    // its ticks go on and the window's poll stays stopped, so it is ignored.
+    // Escape and the Cancel button end the wait at once: the dialog closes
+    // and bind_done goes out, so the window's poll runs again.
     void reject() override;
+    // Whether the unit reported the bound state.
+    bool was_bound() const { return bound; }
 
 signals:
     void bind_done();
@@ -44,6 +46,7 @@ public slots:
 private:
     // Shows the result, then ends the dialog.
     void finish_binding();
+    void show_time_left();
 
     Ui::Binding_Dialog* ui;
     int seconds_counter = 0;
@@ -54,4 +57,6 @@ private:
     bool ended = false;
     libusb_device_handle* dev_handle = nullptr;
     QTimer tick_timer;
+    class QLabel* time_left = nullptr;
+    class QPushButton* cancel_button = nullptr;
 };

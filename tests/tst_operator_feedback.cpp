@@ -3,9 +3,12 @@
 #include "settings_harness.h"
 #include "ui_wireless_video_link.h"
 
+#include "binding_dialog.h"
 #include "command_channel.h"
+#include "enable_switch.h"
 
 #include <QLabel>
+#include <QPushButton>
 #include <QShortcut>
 #include <libusb.h>
 
@@ -90,6 +93,44 @@ private slots:
         QVERIFY(banner && banner->isVisible());
         QVERIFY(banner->text().startsWith("Simulated unit"));
         QCOMPARE(h.w->windowTitle(), QString("Quorlan (simulated unit)"));
+    }
+
+    // The pairing dialog says how long it may wait, leaves other windows
+    // usable, and Escape or Cancel ends it with the poll running again.
+    void pairing_can_be_left_data()
+    {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("Escape") << true;
+        QTest::newRow("Cancel") << false;
+    }
+
+    void pairing_can_be_left()
+    {
+        QFETCH(bool, escape);
+        Window h;
+        QVERIFY(h.opened);
+        QString left;
+        Qt::WindowModality modality = Qt::NonModal;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            auto* dialog = h.w->findChild<Binding_Dialog*>();
+            if (!dialog || !dialog->isVisible())
+                return;
+            watch.stop();
+            modality = dialog->windowModality();
+            left = dialog->findChild<QLabel*>("label_time_left")->text();
+            if (escape)
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            else
+                dialog->findChild<QPushButton*>("pushButton_cancel")->click();
+        });
+        watch.start(20);
+        h.w->on_physical_Button_bind();
+        QCOMPARE(modality, Qt::WindowModal);
+        QCOMPARE(left, QString("320 s left"));
+        QVERIFY(!h.w->binding_in_progress);
+        QVERIFY(h.w->poll_timer()->isActive());
+        QVERIFY(!h.ui->switch_bind->isChecked());
     }
 
     void page_shortcuts_data()

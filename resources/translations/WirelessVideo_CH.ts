@@ -860,6 +860,18 @@
         <source>TextLabel</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Bind cancelled</source>
+        <translation>已取消配对</translation>
+    </message>
+    <message>
+        <source>%1 s left</source>
+        <translation>剩余 %1 秒</translation>
+    </message>
 </context>
 <context>
     <name>AntennaCheck</name>
