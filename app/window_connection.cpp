@@ -85,10 +85,8 @@ int32_t Wireless_Video_Link::open_device(bool open)
             apply_control_state();
             return 0;
         }
-        if (!mcu2_restarting) {
-            ui->label_update_message->clear();
-            ui->progressBar->setValue(0);
-        }
+        // A failure stays on the Update page until the user starts anew.
+        reset_upgrade_page_on_connect();
 
         // A record that could not be read decides nothing: zeros would
         // make any unit a ground unit on a 2.4 GHz model.

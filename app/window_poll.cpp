@@ -213,8 +213,10 @@ void Wireless_Video_Link::poll_status()
         ui->label_info_firm->setText(rec::firmware_text(rec::decode_software_info(version)));
     }
 
-    if (record_enabled && insert_log_row() < 0)
+    if (record_enabled && insert_log_row() < 0) {
         qDebug() << "record log failed! " << Qt::endl;
+        record_row_failed();
+    }
 
     emit cast_rssi(int(st.g_rssi_1));
 

@@ -254,6 +254,10 @@ private:
     bool upgrade_locked = false;
     bool simulated = false;
     QLabel* simulated_banner = nullptr;
+    // The log could not be written: recording goes off, the reason shows.
+    void record_row_failed();
+    void show_record_problem(const QString& text);
+    QLabel* record_problem = nullptr;
     // The channel list of the unit's band and hardware variant.
     void fill_channel_list();
     // Status, Frequency and ground-only groups follow the unit type.

@@ -25,6 +25,8 @@ const char kConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=100";
 QString log_table_name;
 // Whether open_log has taken the default connection as the log's handle.
 bool have_handle = false;
+// Why the last open or insert failed, as SQLite put it.
+QString failure;
 
 QSqlDatabase log_database()
 {
@@ -140,9 +142,11 @@ int open_log(const QString& serial)
     }
     have_handle = true;
 
+    failure.clear();
     if (!db.isOpen() && !db.open()) {
         qDebug() << db.lastError();
         qDebug() << "failed to connect.";
+        failure = db.lastError().text();
         return -1;
     }
 
@@ -160,6 +164,7 @@ int insert_row(const LogRecord& r, const QString& time)
     QSqlDatabase db = have_handle ? log_database() : QSqlDatabase();
     if (!db.isOpen()) {
         qDebug() << "open db file failed";
+        failure = db.lastError().text();
         return -1;
     }
 
@@ -168,16 +173,20 @@ int insert_row(const LogRecord& r, const QString& time)
         qDebug() << query.lastError();
         // The table could not be made when recording was switched on (the
         // file was locked, say); make it now, or no row would ever go in.
-        if (!query.lastError().databaseText().contains(QLatin1String("no such table"), Qt::CaseInsensitive))
+        if (!query.lastError().databaseText().contains(QLatin1String("no such table"), Qt::CaseInsensitive)) {
+            failure = query.lastError().databaseText();
             return -1;
+        }
         QSqlQuery create(db);
         if (!create.prepare(create_statement(log_table_name)) || !create.exec()) {
             qDebug() << create.lastError();
+            failure = create.lastError().databaseText();
             return -1;
         }
         qDebug() << "table created!";
         if (!query.prepare(statement)) {
             qDebug() << query.lastError();
+            failure = query.lastError().databaseText();
             return -1;
         }
     }
@@ -207,9 +216,15 @@ int insert_row(const LogRecord& r, const QString& time)
     query.bindValue(QStringLiteral(":current_antenna"), r.current_antenna);
     if (!query.exec()) {
         qDebug() << query.lastError();
+        failure = query.lastError().databaseText();
         return -1;
     }
     return 0;
+}
+
+QString last_failure()
+{
+    return failure;
 }
 
 void close_log()

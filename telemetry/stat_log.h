@@ -71,4 +71,8 @@ QString current_table();
 // absolute path.
 QString database_path();
 
+// Why the last open_log or insert_row failed (SQLite's words); empty after
+// a successful open.
+QString last_failure();
+
 } // namespace statlog

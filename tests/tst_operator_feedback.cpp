@@ -5,9 +5,15 @@
 
 #include "binding_dialog.h"
 #include "command_channel.h"
+#include "stat_log.h"
 #include "enable_switch.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLabel>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QPushButton>
 #include <QShortcut>
 #include <libusb.h>
@@ -131,6 +137,61 @@ private slots:
         QVERIFY(!h.w->binding_in_progress);
         QVERIFY(h.w->poll_timer()->isActive());
         QVERIFY(!h.ui->switch_bind->isChecked());
+    }
+
+    // A log that cannot take rows turns recording off and says why; the
+    // file is left exactly as it was.
+    void log_that_cannot_record_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("not a database") << "garbage";
+        QTest::newRow("table of the same name with other columns") << "foreign table";
+    }
+
+    void log_that_cannot_record()
+    {
+        QFETCH(QString, file);
+        QTemporaryDir dir;
+        const QString before_cwd = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        {
+            Window h;
+            QVERIFY(h.opened);
+            h.w->on_pushButton_GET_SN_clicked();
+            const QString path = dir.filePath("log.db");
+            if (file == "garbage") {
+                QFile f(path);
+                QVERIFY(f.open(QIODevice::WriteOnly));
+                f.write(QByteArray(4096, 'x'));
+            } else {
+                QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "foreign");
+                db.setDatabaseName(path);
+                QVERIFY(db.open());
+                QSqlQuery q(db);
+                QVERIFY(q.exec(QString("CREATE TABLE %1 (a INTEGER, b TEXT)")
+                                   .arg(statlog::quoted_identifier(statlog::table_name(h.w->serial_number)))));
+                QVERIFY(q.exec(QString("INSERT INTO %1 VALUES (7, 'kept')")
+                                   .arg(statlog::quoted_identifier(statlog::table_name(h.w->serial_number)))));
+                db.close();
+            }
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const QByteArray bytes = f.readAll();
+            f.close();
+
+            h.ui->checkBox_record->setChecked(true);
+            h.w->poll_status();
+            QVERIFY(!h.ui->checkBox_record->isChecked());
+            QVERIFY(!h.w->record_enabled);
+            auto* why = h.w->findChild<QLabel*>("label_record_problem");
+            QVERIFY(why && !why->isHidden());
+            QVERIFY2(why->text().startsWith("Not recording: ") || why->text().startsWith("Recording stopped: "),
+                     qPrintable(why->text()));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), bytes);
+        }
+        QSqlDatabase::removeDatabase("foreign");
+        QDir::setCurrent(before_cwd);
     }
 
     void page_shortcuts_data()

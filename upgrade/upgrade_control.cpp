@@ -284,6 +284,7 @@ void Wireless_Video_Link::on_pushButton_upgrade_clicked()
     if (upgrade_busy)
         return;
     upgrade_busy = true;
+    upgrade_failure_shown = false;
 
     set_upgrade_lock(true);
     ui->label_update_message->setText(tr("updata starting"));

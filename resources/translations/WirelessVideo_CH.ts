@@ -802,6 +802,14 @@
         <source>Simulated unit: nothing you do here reaches real hardware. Use quorlan for a real unit.</source>
         <translation>模拟设备：此处的操作不会到达真实硬件。连接真实设备请使用 quorlan。</translation>
     </message>
+    <message>
+        <source>Not recording: %1</source>
+        <translation>未记录：%1</translation>
+    </message>
+    <message>
+        <source>Recording stopped: %1</source>
+        <translation>记录已停止：%1</translation>
+    </message>
 </context>
 <context>
     <name>Encry_Form</name>
