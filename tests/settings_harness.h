@@ -280,14 +280,7 @@ inline int64_t ms(int64_t us)
     return us / 1000;
 }
 
-// Bytes as written in a test table.
-inline QByteArray bytes(std::initializer_list<int> list)
-{
-    QByteArray out;
-    for (int b : list)
-        out.append(char(uint8_t(b)));
-    return out;
-}
+using testsupport::bytes;
 
 // What a transfer carried, for comparing with a table's bytes.
 inline QByteArray data_of(const sim::Transfer& t)

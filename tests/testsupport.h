@@ -3,9 +3,11 @@
 
 #include "sim_bus.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 
 namespace testsupport {
@@ -21,6 +23,15 @@ std::shared_ptr<sim::SimDevice> plug(std::shared_ptr<sim::SimUnit> unit = make_g
 
 // Unplugs everything and resets whole-bus faults.
 void reset_bus();
+
+// Bytes as written in a test table.
+inline QByteArray bytes(std::initializer_list<int> list)
+{
+    QByteArray out;
+    for (int b : list)
+        out.append(char(uint8_t(b)));
+    return out;
+}
 
 // Waits (processing events) until `cond` holds or `timeout_ms` passes.
 bool wait_for(const std::function<bool()>& cond, int timeout_ms = 3000);

@@ -1,7 +1,7 @@
 // Link encryption: the panel's rules for modes and keys (one row per series
 // of steps), then the window's side, one row per key or switch: what goes
 // on the wire, the debug lines and the warnings; and the unit's report that
-// moves the panel.
+// moves the panel. Which keys are refused is tested in tst_payloads.
 #include "settings_harness.h"
 #include "ui_wireless_video_link.h"
 
@@ -204,15 +204,7 @@ private slots:
                                                  << QStringList{"Set encrypmt key failed"} << "";
         QTest::newRow("accented letters") << key(chars(30) + QString::fromUtf8("éü")) << false << ""
                                           << QStringList{"key character invalid"} << ascii;
-        QTest::newRow("CJK") << key(chars(12) + QString::fromUtf8("密码长度")) << false << ""
-                             << QStringList{"key character invalid"} << ascii;
-        QTest::newRow("control character") << key(chars(15) + QChar(0x01)) << false << ""
-                                           << QStringList{"key character invalid"} << ascii;
-        QTest::newRow("embedded zero") << key(chars(8) + QChar(0) + chars(7)) << false << ""
-                                       << QStringList{"key character invalid"} << ascii;
-        for (int n : {0, 20, 64})
-            QTest::newRow(qPrintable(QString("%1 characters").arg(n)))
-                << key(chars(n)) << false << "" << QStringList{"key length invalid"} << "";
+        QTest::newRow("20 characters") << key(chars(20)) << false << "" << QStringList{"key length invalid"} << "";
         QTest::newRow("encryption on: nothing to send")
             << Act([](Window& h) { emit h.ui->widget_encry->enable_encry(true); }) << false << "" << QStringList()
             << "";
