@@ -162,99 +162,48 @@ private slots:
         QCOMPARE(v.extended(), extended);
     }
 
-    void dev_status_layout()
+    // The three status records at their byte offsets, little-endian, bytes
+    // signed where the unit sends signed values.
+    void record_layouts()
     {
-        std::array<unsigned char, 64> r{};
-        put32(&r[0], 2437);
-        put32(&r[4], 1000);
-        put32(&r[8], 7);
-        put32(&r[12], 0x5F);
-        put32(&r[16], 900);
-        put32(&r[20], 3);
-        r[24] = 5; r[26] = 1; r[27] = 1; r[29] = 0xFF; r[30] = 25; r[31] = 0xF6;
-        r[32] = 55; r[33] = 21; r[34] = 3; r[35] = 60;
-        put32(&r[36], 4);
-        put32(&r[40], 2);
-        put32(&r[44], 0x1D);
-        put32(&r[48], 1234);
-        put32(&r[52], 11);
-        put32(&r[56], 22);
-        r[60] = 0x11; r[61] = 1; r[62] = 0xA5; r[63] = 0x99;
-        const rec::DevStatus s = rec::decode_dev_status(r.data());
-        QCOMPARE(s.freq, 2437u);
-        QCOMPARE(s.g_ldpc_pass, 1000u);
-        QCOMPARE(s.g_ldpc_fail, 7u);
-        QCOMPARE(s.region_index(), 2);
-        QCOMPARE(link::shown_power(s.g_rf_power, false), 31);
-        QCOMPARE(link::shown_power(s.g_rf_power, true), 33);
-        QCOMPARE(s.a_ldpc_pass, 900u);
-        QCOMPARE(s.a_ldpc_fail, 3u);
-        QCOMPARE(int(s.downlink), 5);
-        QCOMPARE(int(s.freq_mode), 1);
-        QCOMPARE(int(s.bind), 1);
-        QCOMPARE(int(s.baud_index), 0xFF);
-        QCOMPARE(int(s.g_snr), 25);
-        QCOMPARE(int(s.g_vga), -10);
-        QCOMPARE(int(s.g_rssi_1), 55);
-        QCOMPARE(int(s.a_snr), 21);
-        QCOMPARE(int(s.a_vga), 3);
-        QCOMPARE(int(s.a_rssi_1), 60);
-        QCOMPARE(s.grd_link_status, 4u);
-        QCOMPARE(s.air_link_status, 2u);
-        QCOMPARE(link::shown_power(s.a_rx_power, false), 29);
-        QCOMPARE(s.range, 1234u);
-        QCOMPARE(s.eth_lost_packet, 11u);
-        QCOMPARE(s.eth_rev_packet, 22u);
-        QVERIFY(s.auto_antenna());
-        QVERIFY(s.second_antenna());
-        QCOMPARE(int(s.rc_mode), 1);
-        QCOMPARE(int(s.pair_button), 0xA5);
-    }
-
-    void dev_status2_layout()
-    {
-        std::array<unsigned char, 16> r{};
-        r[0] = 0xF6; r[1] = 76; r[2] = 75; r[3] = 0x80; r[4] = 0xFF; r[5] = 40; r[6] = 0x0D; r[7] = 0x21;
-        put32(&r[8], 512);
-        put32(&r[12], 6280);
-        const rec::DevStatus2 s = rec::decode_dev_status2(r.data());
-        QCOMPARE(int(s.a_bb_temp), -10);
-        QCOMPARE(int(s.a_pa_temp), 76);
-        QCOMPARE(int(s.g_bb_temp), 75);
-        QCOMPARE(int(s.g_pa_temp), -128);
-        QCOMPARE(int(s.a_rssi_2), 255);
-        QCOMPARE(int(s.g_rssi_2), 40);
-        QVERIFY(s.datalink_usb());
-        QVERIFY(!s.observer());
-        QVERIFY(s.encryption_on());
-        QCOMPARE(s.encryption_mode(), 1);
-        QCOMPARE(s.profile_index(), 1);
-        QCOMPARE(s.uplink_rate, 512u);
-        QCOMPARE(s.downlink_rate, 6280u);
-    }
-
-    void pro_status_layout()
-    {
-        std::array<unsigned char, 60> r{};
+        QStringList got;
+        auto f = [&](const char* name, qint64 v) { got << QString("%1=%2").arg(name).arg(v); };
+        const QByteArray st = QByteArray::fromHex("85090000 e8030000 07000000 5f000000 84030000 03000000 05000101 "
+                                                  "00ff19f6 3715033c 04000000 02000000 1d000000 d2040000 0b000000 "
+                                                  "16000000 1101a599");
+        const rec::DevStatus s = rec::decode_dev_status(reinterpret_cast<const unsigned char*>(st.constData()));
+        f("freq", s.freq), f("g_pass", s.g_ldpc_pass), f("g_fail", s.g_ldpc_fail), f("region", s.region_index());
+        f("power", link::shown_power(s.g_rf_power, false)), f("offset_power", link::shown_power(s.g_rf_power, true));
+        f("a_pass", s.a_ldpc_pass), f("a_fail", s.a_ldpc_fail), f("downlink", s.downlink), f("mode", s.freq_mode);
+        f("bind", s.bind), f("baud", s.baud_index), f("g_snr", s.g_snr), f("g_vga", s.g_vga), f("g_rssi", s.g_rssi_1);
+        f("a_snr", s.a_snr), f("a_vga", s.a_vga), f("a_rssi", s.a_rssi_1), f("g_link", s.grd_link_status);
+        f("a_link", s.air_link_status), f("a_power", link::shown_power(s.a_rx_power, false)), f("range", s.range);
+        f("lost", s.eth_lost_packet), f("recv", s.eth_rev_packet), f("auto", s.auto_antenna());
+        f("second", s.second_antenna()), f("rc", s.rc_mode), f("button", s.pair_button);
+        QCOMPARE(got.join(' '), QString("freq=2437 g_pass=1000 g_fail=7 region=2 power=31 offset_power=33 a_pass=900 "
+                                        "a_fail=3 downlink=5 mode=1 bind=1 baud=255 g_snr=25 g_vga=-10 g_rssi=55 "
+                                        "a_snr=21 a_vga=3 a_rssi=60 g_link=4 a_link=2 a_power=29 range=1234 lost=11 "
+                                        "recv=22 auto=1 second=1 rc=1 button=165"));
+        got.clear();
+        const QByteArray st2 = QByteArray::fromHex("f64c4b80 ff280d21 00020000 88180000");
+        const rec::DevStatus2 t = rec::decode_dev_status2(reinterpret_cast<const unsigned char*>(st2.constData()));
+        f("a_bb", t.a_bb_temp), f("a_pa", t.a_pa_temp), f("g_bb", t.g_bb_temp), f("g_pa", t.g_pa_temp);
+        f("a_rssi2", t.a_rssi_2), f("g_rssi2", t.g_rssi_2), f("usb", t.datalink_usb()), f("observer", t.observer());
+        f("encrypted", t.encryption_on()), f("aes", t.encryption_mode()), f("profile", t.profile_index());
+        f("up", t.uplink_rate), f("down", t.downlink_rate);
+        QCOMPARE(got.join(' '), QString("a_bb=-10 a_pa=76 g_bb=75 g_pa=-128 a_rssi2=255 g_rssi2=40 usb=1 observer=0 "
+                                        "encrypted=1 aes=1 profile=1 up=512 down=6280"));
+        std::array<unsigned char, 60> pro{};
         for (int w = 0; w < 15; ++w)
-            put32(&r[size_t(4 * w)], uint32_t(0x100 + w));
-        r[0] = 0x05;
-        const rec::ProStatus p = rec::decode_pro_status(r.data());
-        QCOMPARE(int(p.config_byte()), 0x05);
-        QCOMPARE(p.a_buf_overflow, 0x101u);
-        QCOMPARE(p.a_packets_recv, 0x102u);
-        QCOMPARE(p.a_packets_send, 0x103u);
-        QCOMPARE(p.a_packets_submitted, 0x104u);
-        QCOMPARE(p.a_packets_discard, 0x105u);
-        QCOMPARE(p.a_packets_retransmit, 0x106u);
-        QCOMPARE(p.g_buf_overflow, 0x107u);
-        QCOMPARE(p.g_packets_recv, 0x108u);
-        QCOMPARE(p.g_packets_send, 0x109u);
-        QCOMPARE(p.g_packets_submitted, 0x10Au);
-        QCOMPARE(p.g_packets_discard, 0x10Bu);
-        QCOMPARE(p.g_packets_retransmit, 0x10Cu);
-        QCOMPARE(p.datalink_recv, 0x10Du);
-        QCOMPARE(p.datalink_send, 0x10Eu);
+            put32(&pro[size_t(4 * w)], uint32_t(0x100 + w));
+        pro[0] = 0x05;
+        const rec::ProStatus p = rec::decode_pro_status(pro.data());
+        const uint32_t words[] = {p.config_byte(), p.a_buf_overflow, p.a_packets_recv, p.a_packets_send,
+                                  p.a_packets_submitted, p.a_packets_discard, p.a_packets_retransmit,
+                                  p.g_buf_overflow, p.g_packets_recv, p.g_packets_send, p.g_packets_submitted,
+                                  p.g_packets_discard, p.g_packets_retransmit, p.datalink_recv, p.datalink_send};
+        for (int w = 0; w < 15; ++w)
+            QCOMPARE(words[w], w ? uint32_t(0x100 + w) : 0x05u);
     }
 
     void rssi_bar_data()
@@ -299,97 +248,72 @@ private slots:
         QCOMPARE(rec::temperature_text(int8_t(t)), text);
     }
 
-    void channel_lists()
-    {
-        const QStringList l24 = link::channel_list(24);
-        QCOMPARE(l24.size(), 16);
-        QCOMPARE(l24.first(), QString("Chanel 1 (2412MHz)"));
-        QCOMPARE(l24.at(13), QString("Chanel 14 (2477MHz)"));
-        QCOMPARE(l24.at(14), QString("Chanel RSV (2390MHz)"));
-        QCOMPARE(l24.at(15), QString("Chanel RSV (2495MHz)"));
-        const QStringList l25 = link::channel_list(25);
-        QCOMPARE(l25.size(), 14);
-        QCOMPARE(l25.first(), QString("Chanel 1 (2512MHz)"));
-        QCOMPARE(l25.last(), QString("Chanel 14 (2577MHz)"));
-        QCOMPARE(link::channel_list(14).last(), QString("Chanel 7 (1485MHz)"));
-        QCOMPARE(link::channel_list(58).last(), QString("Chanel 7 (5805MHz)"));
-        QVERIFY(link::channel_list(0).isEmpty());
-    }
-
-    void channel_mhz_data()
+    // The band's list entry and what the setting sends for it.
+    void channels_data()
     {
         QTest::addColumn<int>("band");
         QTest::addColumn<int>("index");
-        QTest::addColumn<uint>("mhz");
-        QTest::addColumn<bool>("error");
-        QTest::newRow("24/0") << 24 << 0 << 2412u << false;
-        QTest::newRow("24/13") << 24 << 13 << 2477u << false;
-        QTest::newRow("24/14") << 24 << 14 << 2390u << false;
-        QTest::newRow("24/15") << 24 << 15 << 2495u << false;
-        QTest::newRow("24/16") << 24 << 16 << 0u << true;
-        QTest::newRow("58/6") << 58 << 6 << 5805u << false;
-        QTest::newRow("14/6") << 14 << 6 << 1485u << false;
-        QTest::newRow("25/13") << 25 << 13 << 2577u << false;
-        QTest::newRow("unknown band") << 0 << 3 << 0u << false;
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<uint>("mhz"); // 0 with the error flag: none
+        QTest::newRow("2.4 GHz, first") << 24 << 0 << 16 << "Chanel 1 (2412MHz)" << 2412u;
+        QTest::newRow("2.4 GHz, 14") << 24 << 13 << 16 << "Chanel 14 (2477MHz)" << 2477u;
+        QTest::newRow("2.4 GHz, first reserve") << 24 << 14 << 16 << "Chanel RSV (2390MHz)" << 2390u;
+        QTest::newRow("2.4 GHz, second reserve") << 24 << 15 << 16 << "Chanel RSV (2495MHz)" << 2495u;
+        QTest::newRow("2.4 GHz, past the list") << 24 << 16 << 16 << "" << 0u;
+        QTest::newRow("2.5 GHz, first") << 25 << 0 << 14 << "Chanel 1 (2512MHz)" << 2512u;
+        QTest::newRow("2.5 GHz, last") << 25 << 13 << 14 << "Chanel 14 (2577MHz)" << 2577u;
+        QTest::newRow("1.4 GHz, last") << 14 << 6 << 7 << "Chanel 7 (1485MHz)" << 1485u;
+        QTest::newRow("5.8 GHz, last") << 58 << 6 << 7 << "Chanel 7 (5805MHz)" << 5805u;
+        QTest::newRow("unknown band: no list, no error") << 0 << 3 << 0 << "" << 0u;
     }
-
-    void channel_mhz()
+    void channels()
     {
         QFETCH(int, band);
         QFETCH(int, index);
-        QFETCH(uint, mhz);
-        QFETCH(bool, error);
-        bool out = false;
-        QCOMPARE(link::channel_mhz(band, index, &out), mhz);
-        QCOMPARE(out, error);
-    }
-
-    void downlink_mapping_data()
-    {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<int>("code");
-        QTest::newRow("0") << 0 << 0;
-        QTest::newRow("1") << 1 << 1;
-        QTest::newRow("2") << 2 << 3;
-        QTest::newRow("3") << 3 << 4;
-        QTest::newRow("4") << 4 << 5;
-        QTest::newRow("5") << 5 << 7;
-        QTest::newRow("6") << 6 << 8;
-        QTest::newRow("7") << 7 << 12;
-        QTest::newRow("8") << 8 << 15;
-        QTest::newRow("9 past the table") << 9 << 0;
-    }
-
-    void downlink_mapping()
-    {
-        QFETCH(int, index);
-        QFETCH(int, code);
-        QCOMPARE(int(link::downlink_code_for_index(index, true)), code);
-        if (code != 0 || index == 0)
-            QCOMPARE(link::downlink_index_for_code(code), index);
-    }
-
-    void downlink_codes_shown_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("2 neighbour") << 2 << 2 << "2.87Mbps";
-        QTest::newRow("6 neighbour") << 6 << 4 << "5.66Mbps";
-        QTest::newRow("8") << 8 << 6 << "7.52Mbps";
-        QTest::newRow("9 none") << 9 << -1 << "unknow";
-        QTest::newRow("12") << 12 << 7 << "11.24Mbps";
-        QTest::newRow("15") << 15 << 8 << "18.68Mbps";
-        QTest::newRow("128 unknown") << 128 << -1 << "unknow";
-    }
-
-    void downlink_codes_shown()
-    {
-        QFETCH(int, code);
-        QFETCH(int, index);
+        QFETCH(int, count);
         QFETCH(QString, text);
-        QCOMPARE(link::downlink_index_for_code(code), index);
-        QCOMPARE(link::downlink_rate_text(int8_t(code)), text);
+        QFETCH(uint, mhz);
+        QCOMPARE(link::channel_list(band).size(), count);
+        QCOMPARE(link::channel_list(band).value(index), text);
+        bool error = false;
+        QCOMPARE(link::channel_mhz(band, index, &error), mhz);
+        QCOMPARE(error, band != 0 && mhz == 0);
+    }
+
+    // Entries of the full rate list, the codes they send, and the text and
+    // entry shown for a code the unit reports.
+    void downlink_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("shown_index");
+        QTest::addColumn<QString>("text");
+        const QList<int> codes{0, 1, 3, 4, 5, 7, 8, 12, 15};
+        for (int i = 0; i < codes.size(); ++i)
+            if (i != 7 && i != 8)
+                QTest::newRow(qPrintable(QString("entry %1").arg(i))) << i << codes[i] << i << QString();
+        QTest::newRow("entry 9: past the table") << 9 << 0 << -2 << "";
+        QTest::newRow("code 2 shows its neighbour") << -1 << 2 << 2 << "2.87Mbps";
+        QTest::newRow("code 6 shows its neighbour") << -1 << 6 << 4 << "5.66Mbps";
+        QTest::newRow("code 8") << 6 << 8 << 6 << "7.52Mbps";
+        QTest::newRow("code 9: none") << -1 << 9 << -1 << "unknow";
+        QTest::newRow("code 12") << 7 << 12 << 7 << "11.24Mbps";
+        QTest::newRow("code 15") << 8 << 15 << 8 << "18.68Mbps";
+        QTest::newRow("code 128: unknown") << -1 << 128 << -1 << "unknow";
+    }
+    void downlink()
+    {
+        QFETCH(int, index);
+        QFETCH(int, code);
+        QFETCH(int, shown_index);
+        QFETCH(QString, text);
+        if (index >= 0)
+            QCOMPARE(int(link::downlink_code_for_index(index, true)), code);
+        if (shown_index > -2)
+            QCOMPARE(link::downlink_index_for_code(code), shown_index);
+        if (!text.isEmpty())
+            QCOMPARE(link::downlink_rate_text(int8_t(code)), text);
     }
 
     void baud_and_region_data()
@@ -402,16 +326,11 @@ private slots:
         QTest::newRow("7") << 7 << "115200bps";
         QTest::newRow("-1") << -1 << "115200bps";
     }
-
     void baud_and_region()
     {
         QFETCH(int, baud);
         QFETCH(QString, text);
         QCOMPARE(link::baud_text(int8_t(baud)), text);
-    }
-
-    void region_power_byte()
-    {
         QCOMPARE(int(link::region_power_byte(2, 33, true)), 0x5F);
         QCOMPARE(int(link::region_power_byte(1, 28, false)), 0x3C);
         QCOMPARE(int(link::region_power_byte(0, 30, false)), 30);
