@@ -173,10 +173,8 @@ private slots:
     void messagesArriveInPieces_data();
     void messagesArriveInPieces();
     void oversizedLengthDropsConnection();
-    void messageActivatesWindow();
-    void hiddenWindowStaysHidden();
-    void secondRegistrationReplacesTarget();
-    void registrationWithoutActivation();
+    void activation_data();
+    void activation();
 };
 
 void TestSingleApplication::firstCopyIsNotRunning()
@@ -339,69 +337,57 @@ void TestSingleApplication::oversizedLengthDropsConnection()
     QCOMPARE(received.at(0).at(0).toString(), QStringLiteral("still there"));
 }
 
-void TestSingleApplication::messageActivatesWindow()
+// Which window a message raises: the registered one (the later of two),
+// only when registered with activation, never one still hidden; asked
+// directly, the target is raised all the same.
+void TestSingleApplication::activation_data()
 {
-    QWidget other;
-    other.show();
-    QWidget window;
-    window.showMinimized();
-    QVERIFY(QTest::qWaitForWindowExposed(&other));
-    QTRY_VERIFY(window.isMinimized());
-    other.activateWindow();
-    QTRY_VERIFY(other.isActiveWindow());
-
-    the_app()->setActivationWindow(&window);
-    QCOMPARE(run_sender(the_id, "any text at all"), 0);
-    QTRY_VERIFY(!window.isMinimized());
-    QVERIFY(window.isVisible());
-    QTRY_VERIFY(window.isActiveWindow());
-    the_app()->setActivationWindow(nullptr, false);
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("raised");
+    QTest::newRow("a later start raises and activates the window") << "sender" << true;
+    QTest::newRow("a hidden window stays hidden") << "hidden" << false;
+    QTest::newRow("the second registration replaces the first") << "two" << true;
+    QTest::newRow("registered without activation") << "no activation" << false;
+    QTest::newRow("asked directly") << "direct" << true;
 }
 
-void TestSingleApplication::hiddenWindowStaysHidden()
+void TestSingleApplication::activation()
 {
-    QWidget window;
-    the_app()->setActivationWindow(&window);
-    QCOMPARE(run_sender(the_id, "raise_window_noop"), 0);
-    QTest::qWait(50);
-    QVERIFY(!window.isVisible());
+    QFETCH(QString, how);
+    QFETCH(bool, raised);
+    const int receivers = the_app()->messageReceivers();
+    QWidget other, first, window;
+    if (how != "hidden") {
+        other.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&other));
+        first.showMinimized();
+        window.showMinimized();
+        QTRY_VERIFY(window.isMinimized() && first.isMinimized());
+        other.activateWindow();
+        QTRY_VERIFY(other.isActiveWindow());
+    }
+    if (how == "two")
+        the_app()->setActivationWindow(&first, true);
+    the_app()->setActivationWindow(&window, how != "no activation" && how != "direct");
+    QCOMPARE(the_app()->messageReceivers(), receivers + (how == "no activation" || how == "direct" ? 0 : 1));
+    if (how == "sender" || how == "hidden")
+        QCOMPARE(run_sender(the_id, "raise_window_noop"), 0);
+    else if (how == "direct")
+        the_app()->activateWindow();
+    else
+        emit the_app()->messageReceived(QStringLiteral("raise_window_noop"));
+    if (raised) {
+        QTRY_VERIFY(!window.isMinimized() && window.isVisible());
+        if (how == "sender")
+            QTRY_VERIFY(window.isActiveWindow());
+    } else {
+        QTest::qWait(50);
+        QCOMPARE(window.isVisible(), how != "hidden");
+        QCOMPARE(window.isMinimized(), how != "hidden");
+    }
+    QVERIFY(how == "hidden" || first.isMinimized());
     the_app()->setActivationWindow(nullptr, false);
-}
-
-void TestSingleApplication::secondRegistrationReplacesTarget()
-{
-    const int before = the_app()->messageReceivers();
-    QWidget first;
-    QWidget second;
-    first.showMinimized();
-    second.showMinimized();
-    QTRY_VERIFY(first.isMinimized() && second.isMinimized());
-
-    the_app()->setActivationWindow(&first, true);
-    the_app()->setActivationWindow(&second, true);
-    QCOMPARE(the_app()->messageReceivers(), before + 1);
-
-    emit the_app()->messageReceived(QStringLiteral("raise_window_noop"));
-    QTRY_VERIFY(!second.isMinimized());
-    QVERIFY(first.isMinimized());
-    the_app()->setActivationWindow(nullptr, false);
-    QCOMPARE(the_app()->messageReceivers(), before);
-}
-
-void TestSingleApplication::registrationWithoutActivation()
-{
-    QWidget window;
-    window.showMinimized();
-    QTRY_VERIFY(window.isMinimized());
-    the_app()->setActivationWindow(&window, false);
-
-    emit the_app()->messageReceived(QStringLiteral("raise_window_noop"));
-    QTest::qWait(50);
-    QVERIFY(window.isMinimized());
-
-    the_app()->activateWindow(); // still the target when asked directly
-    QTRY_VERIFY(!window.isMinimized());
-    the_app()->setActivationWindow(nullptr, false);
+    QCOMPARE(the_app()->messageReceivers(), receivers);
 }
 
 int main(int argc, char** argv)
