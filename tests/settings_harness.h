@@ -27,8 +27,6 @@
 
 namespace harness {
 
-using Bytes = std::vector<uint8_t>;
-
 constexpr uint8_t kOut = 0x41;
 constexpr uint8_t kIn = 0xC1;
 
@@ -281,11 +279,5 @@ inline int64_t ms(int64_t us)
 }
 
 using testsupport::bytes;
-
-// What a transfer carried, for comparing with a table's bytes.
-inline QByteArray data_of(const sim::Transfer& t)
-{
-    return QByteArray(reinterpret_cast<const char*>(t.data.data()), int(t.data.size()));
-}
 
 } // namespace harness
