@@ -1117,6 +1117,25 @@ int main(int argc, char** argv)
     for (int i = 2; i < argc; ++i) {
         const QString name = QString::fromLocal8Bit(argv[i]);
         const QString path = out + QLatin1Char('/') + name;
+        // "icon-<px>.png": the window icon's emblem drawn for a pixel size
+        // of its own, for the desktop's icon theme.
+        if (name.startsWith(QLatin1String("icon-")) && name.endsWith(QLatin1String(".png"))) {
+            bool ok = false;
+            const int px = name.mid(5, name.size() - 9).toInt(&ok);
+            if (!ok || px < 8 || px > 1024) {
+                std::fprintf(stderr, "draw_art: bad icon size in %s\n", qPrintable(name));
+                return 1;
+            }
+            QImage img(px, px, QImage::Format_ARGB32);
+            img.fill(Qt::transparent);
+            QPainter p(&img);
+            p.setRenderHint(QPainter::Antialiasing);
+            icos.value(QStringLiteral("Black/IT_USB.ico"))(p, px);
+            p.end();
+            if (!img.save(path, "PNG"))
+                return 1;
+            continue;
+        }
         if (icos.contains(name)) {
             QDir().mkpath(QFileInfo(path).absolutePath());
             if (!writeIco(path, icos.value(name)))

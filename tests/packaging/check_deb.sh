@@ -25,6 +25,10 @@ need /usr/bin/quorlan-demo
 need /usr/share/applications/quorlan.desktop
 need /usr/share/applications/quorlan-demo.desktop
 need /usr/share/icons/hicolor/256x256/apps/quorlan.png
+for px in 16 22 24 32 48 64 128; do
+  need /usr/share/icons/hicolor/${px}x${px}/apps/quorlan.png
+done
+need /usr/share/doc/quorlan/copyright
 need /usr/lib/udev/rules.d/60-quorlan.rules
 
 RULE=$WORK/root/usr/lib/udev/rules.d/60-quorlan.rules
@@ -54,4 +58,10 @@ for dep in libusb-1.0-0 libqt5sql5-sqlite libqt5charts5 libqt5widgets5; do
     *) echo "FAIL: no dependency on $dep"; fail=1 ;;
   esac
 done
+# Only what the tool needs is pulled in: speech and fonts are suggested.
+RECOMMENDS=$(dpkg-deb -f "$DEB" Recommends)
+case "$RECOMMENDS" in
+  *speech*|*fonts-*) echo "FAIL: speech or fonts recommended: $RECOMMENDS"; fail=1 ;;
+  *) echo "ok: recommends only $RECOMMENDS" ;;
+esac
 exit $fail
