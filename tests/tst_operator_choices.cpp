@@ -7,6 +7,7 @@
 #include "file_places.h"
 #include "firmware_image.h"
 #include "stat_log.h"
+#include "upgrade_support.h"
 #include "ui_wireless_video_link.h"
 #include "update_thread.h"
 #include "upgrade_control.h"
@@ -27,14 +28,10 @@ using testsupport::DebugCapture;
 
 Q_DECLARE_METATYPE(QtMsgType)
 
+using upgrade_support::put32;
+using upgrade_support::write_file;
+
 namespace {
-
-
-void put32(QByteArray& b, int at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = char((v >> (8 * i)) & 0xFF);
-}
 
 // Payload placed right after the previous one.
 constexpr int32_t kNext = INT32_MIN;
@@ -63,16 +60,6 @@ QByteArray image(const std::vector<Rec>& recs, int extra = 0)
     }
     b.resize(qMax(0, at + extra));
     return b;
-}
-
-QString write_file(const QTemporaryDir& dir, const QString& name, const QByteArray& content)
-{
-    const QString path = dir.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return QString();
-    f.write(content);
-    return path;
 }
 
 QString g_open_answer;
