@@ -152,6 +152,8 @@ void Wireless_Video_Link::on_pushButton_restore_clicked()
                     tr("Are you sure you want to restore factory settings?"),
                     QMessageBox::Yes | QMessageBox::No, nullptr,
                     Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    // Enter must not wipe the unit's settings: only a deliberate Yes does.
+    box.setDefaultButton(QMessageBox::No);
     const int answer = box.exec();
     if (answer == QMessageBox::Yes) {
         const unsigned char byte = payload::config_restore(pro_config_byte);

@@ -1,7 +1,11 @@
 #include "encry_form.h"
 #include "ui_encry_form.h"
 
+#include <QCheckBox>
 #include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QStyleOption>
@@ -14,6 +18,26 @@ Encry_Form::Encry_Form(QWidget *parent)
     // No key can be typed until a mode is known (chosen here or reported
     // by the unit); the .ui already starts the field read-only.
     ui->lineEdit_encry->setReadOnly(true);
+
+    // The key is hidden as it is typed, with a switch to look at it and a
+    // count of the characters against the mode's length.
+    ui->lineEdit_encry->setEchoMode(QLineEdit::Password);
+    show_key = new QCheckBox(this);
+    show_key->setObjectName(QStringLiteral("checkBox_show_key"));
+    key_count = new QLabel(this);
+    key_count->setObjectName(QStringLiteral("label_key_count"));
+    key_count->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(key_count);
+    row->addWidget(show_key);
+    if (auto* grid = qobject_cast<QGridLayout*>(layout()))
+        grid->addLayout(row, 0, 1);
+    connect(show_key, &QCheckBox::toggled, this, [this](bool on) {
+        ui->lineEdit_encry->setEchoMode(on ? QLineEdit::Normal : QLineEdit::Password);
+    });
+    connect(ui->lineEdit_encry, &QLineEdit::textChanged, this, &Encry_Form::show_key_count);
+    retranslate_extras();
 }
 
 Encry_Form::~Encry_Form()
@@ -26,6 +50,19 @@ void Encry_Form::apply_key_length(quint8 length)
     key_length = length;
     ui->lineEdit_encry->setReadOnly(false);
     ui->lineEdit_encry->setMaxLength(length);
+    show_key_count();
+}
+
+void Encry_Form::show_key_count()
+{
+    const int typed = ui->lineEdit_encry->text().length();
+    key_count->setText(key_length ? QStringLiteral("%1/%2").arg(typed).arg(key_length) : QString());
+}
+
+void Encry_Form::retranslate_extras()
+{
+    show_key->setText(tr("Show"));
+    show_key->setToolTip(tr("Show the key as it is typed"));
 }
 
 // The enable state is shown nowhere in this form.
@@ -111,7 +148,9 @@ void Encry_Form::hideEvent(QHideEvent *event)
 
 void Encry_Form::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::LanguageChange)
+    if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
+        retranslate_extras();
+    }
     QWidget::changeEvent(event);
 }

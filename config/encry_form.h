@@ -41,6 +41,10 @@ protected:
 private:
     // Makes the key field editable and limits it to the given length.
     void apply_key_length(quint8 length);
+    void show_key_count();
+    void retranslate_extras();
+    class QCheckBox* show_key = nullptr;
+    class QLabel* key_count = nullptr;
 
     Ui::Encry_Form *ui;
     // Characters the key must have: 16 (AES128), 32 (AES256), 0 = no mode yet.

@@ -10,7 +10,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -192,6 +195,51 @@ private slots:
         }
         QSqlDatabase::removeDatabase("foreign");
         QDir::setCurrent(before_cwd);
+    }
+
+    void small_safeguards()
+    {
+        // The window is built without a warning for its hand-wired slots.
+        static int unbound = 0;
+        unbound = 0;
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& m) {
+                if (m.contains("No matching signal"))
+                    ++unbound;
+            });
+        Window h;
+        qInstallMessageHandler(previous);
+        QCOMPARE(unbound, 0);
+        QVERIFY(h.opened);
+
+        // Restoring factory settings: Enter means No.
+        QMessageBox::StandardButton default_button = QMessageBox::NoButton;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            watch.stop();
+            default_button = box->standardButton(box->defaultButton());
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        watch.start(20);
+        const size_t m = h.mark();
+        h.w->on_pushButton_restore_clicked();
+        QCOMPARE(default_button, QMessageBox::No);
+        for (const auto& t : h.since(m))
+            QVERIFY(t.bRequest != sim::kReqConfigByte);
+
+        // The key is hidden, can be shown, and its length is counted.
+        auto* key = h.ui->widget_encry->findChild<QLineEdit*>("lineEdit_encry");
+        auto* show = h.ui->widget_encry->findChild<QCheckBox*>("checkBox_show_key");
+        auto* count = h.ui->widget_encry->findChild<QLabel*>("label_key_count");
+        h.ui->widget_encry->findChild<QRadioButton*>("radioButton_AES128")->click();
+        QCOMPARE(key->echoMode(), QLineEdit::Password);
+        key->setText("abc");
+        QCOMPARE(count->text(), QString("3/16"));
+        show->setChecked(true);
+        QCOMPARE(key->echoMode(), QLineEdit::Normal);
     }
 
     void page_shortcuts_data()

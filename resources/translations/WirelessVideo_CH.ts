@@ -845,6 +845,14 @@
         <source>warning</source>
         <translation>警告</translation>
     </message>
+    <message>
+        <source>Show</source>
+        <translation>显示</translation>
+    </message>
+    <message>
+        <source>Show the key as it is typed</source>
+        <translation>输入时显示密钥</translation>
+    </message>
 </context>
 <context>
     <name>Binding_Dialog</name>
