@@ -52,6 +52,7 @@ private slots:
         QCOMPARE(run_second_instance(&took, QStringLiteral(QUORLAN_TOOL_PATH), 3000), -102);
     }
 
+    // Whether a hidden window stays hidden: tst_single_application.
     void second_start_exits_and_raises_first()
     {
         QWidget window;
@@ -62,25 +63,11 @@ private slots:
         QSignalSpy received(app(), &SingleApplication::messageReceived);
 
         qint64 took = 0;
-        QCOMPARE(run_second_instance(&took), 0);
-        QVERIFY2(took < 5000, qPrintable(QString::number(took)));
+        QCOMPARE(run_second_instance(&took), 0); // ends by itself within the wait
         QTRY_COMPARE(received.count(), 1);
         QCOMPARE(received.at(0).at(0).toString(), QString("raise_window_noop"));
         QTRY_VERIFY(!(window.windowState() & Qt::WindowMinimized));
         QVERIFY(window.isVisible());
-    }
-
-    void second_start_before_hand_over_shows_nothing()
-    {
-        // The main window is still hidden while the start page waits.
-        QWidget hidden;
-        app()->setActivationWindow(&hidden, true);
-        QSignalSpy received(app(), &SingleApplication::messageReceived);
-        qint64 took = 0;
-        QCOMPARE(run_second_instance(&took), 0);
-        QTRY_COMPARE(received.count(), 1);
-        QVERIFY(!hidden.isVisible());
-        app()->setActivationWindow(nullptr, false);
     }
 };
 
