@@ -5,10 +5,12 @@
 #include "app_main.h"
 #include "mainpage.h"
 #include "sim_control_window.h"
+#include "wireless_video_link.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 constexpr int kAutoPlugMs = 1000;
@@ -24,9 +26,19 @@ int main(int argc, char** argv)
         control->setAttribute(Qt::WA_QuitOnClose, false);
         control->adjustSize();
         if (QScreen* screen = page->screen()) {
+            // Side by side: the control window on the right, the tool in
+            // the rest of the screen (as small as its pages allow).
             const QRect free = screen->availableGeometry();
-            control->move(free.right() - control->frameGeometry().width() - kScreenMargin,
-                          free.top() + kScreenMargin);
+            const QSize frame = control->frameGeometry().size() - control->size();
+            const int control_w = control->frameGeometry().width();
+            control->move(free.right() - control_w - kScreenMargin + 1, free.top() + kScreenMargin);
+            Wireless_Video_Link* w = page->main_window();
+            const QSize least = w->minimumSizeHint();
+            const int width = std::max(least.width(), free.width() - control_w - 3 * kScreenMargin - frame.width());
+            const int height = std::max(least.height(), free.height() - 2 * kScreenMargin - frame.height());
+            w->setGeometry(free.left() + kScreenMargin, free.top() + kScreenMargin + frame.height(),
+                           std::min(width, w->width()), std::min(height, w->height()));
+            page->move(free.left() + kScreenMargin, free.top() + kScreenMargin);
         }
         control->show();
         // The window starts on "2.4 GHz ground unit, healthy link".
