@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
@@ -22,6 +23,26 @@ constexpr int kResultShownMs = 6000;
 
 void Wireless_Video_Link::build_feedback()
 {
+    // The pages scroll rather than hold the window at their full size, so
+    // the tool fits a 1366 x 768 laptop screen (and the demo's two windows
+    // side by side on it).
+    if (auto* grid = qobject_cast<QGridLayout*>(ui->widget->layout())) {
+        const int index = grid->indexOf(ui->stackedWidget);
+        int row = 0, column = 0, rows = 1, columns = 1;
+        if (index >= 0) {
+            grid->getItemPosition(index, &row, &column, &rows, &columns);
+            auto* scroll = new QScrollArea(ui->widget);
+            scroll->setObjectName(QStringLiteral("scrollArea_pages"));
+            scroll->setFrameShape(QFrame::NoFrame);
+            scroll->setWidgetResizable(true);
+            scroll->setStyleSheet(QStringLiteral("QScrollArea#scrollArea_pages { background: transparent; }"));
+            grid->removeWidget(ui->stackedWidget);
+            scroll->setWidget(ui->stackedWidget);
+            scroll->viewport()->setAutoFillBackground(false);
+            grid->addWidget(scroll, row, column, rows, columns);
+        }
+    }
+
     // A strip under the pages: the last setting's result on the left, the
     // test page's marker and the language switch on the right.
     auto* strip = new QWidget(this);

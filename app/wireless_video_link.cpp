@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDebug>
 #include <QPen>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QTextToSpeech>
 #include <QtCharts/QChartView>
@@ -29,11 +30,19 @@ constexpr int kPollBufferSize = 64;
 // warning at every start. Those and only those are dropped.
 QtMessageHandler g_previous_handler = nullptr;
 
+// The window being built; a slot whose object exists in it but was not
+// bound (a renamed signal, say) still gets its warning.
+QWidget* g_building = nullptr;
+
 void drop_unbound_slot_warnings(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    if (type == QtWarningMsg
-        && message.startsWith(QLatin1String("QMetaObject::connectSlotsByName: No matching signal for")))
-        return;
+    static const QRegularExpression unbound(
+        QStringLiteral("^QMetaObject::connectSlotsByName: No matching signal for on_(\\w+)_[A-Za-z0-9]+\\("));
+    if (type == QtWarningMsg) {
+        const QRegularExpressionMatch m = unbound.match(message);
+        if (m.hasMatch() && g_building && !g_building->findChild<QObject*>(m.captured(1)))
+            return;
+    }
     if (g_previous_handler)
         g_previous_handler(type, context, message);
 }
@@ -45,9 +54,11 @@ Wireless_Video_Link::Wireless_Video_Link(QWidget* parent)
     qRegisterMetaType<RSSI_Set>("RSSI_Set");
 
     ui = new Ui::Wireless_Video_Link;
+    g_building = this;
     g_previous_handler = qInstallMessageHandler(&drop_unbound_slot_warnings);
     ui->setupUi(this);
     qInstallMessageHandler(g_previous_handler);
+    g_building = nullptr;
     build_connection();
     // The layout's channel list is the 2.4 GHz one; each entry carries the
     // MHz it sends, whatever entries a unit later lacks.
