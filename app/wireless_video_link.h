@@ -235,6 +235,10 @@ protected:
     // While an upgrade runs, asks first; stops the upgrade before closing
     // (upgrade/upgrade_control.cpp).
     void closeEvent(QCloseEvent* event) override;
+    // An image file dropped anywhere on the window is the chosen file
+    // (app/window_upgrade.cpp).
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void build_connection();
@@ -337,6 +341,8 @@ public:
     // unless a run owns them or they show a failure not yet followed by
     // anything new (a new upgrade, another file).
     void reset_upgrade_page_on_connect();
+    // From an upgrade's start until its end's pause is over.
+    bool upgrade_running() const { return upgrade_busy; }
 
 private:
     void set_upgrade_lock(bool locked);
@@ -351,6 +357,20 @@ private:
     // What the chosen image holds, or why it would be refused.
     void build_upgrade_page();
     void show_image_info();
+    // "Upgrade" acts for a chosen image the engine would take, and not
+    // while the window is locked.
+    void update_upgrade_button();
+    bool image_accepted = false;
+    // Where the file dialog opens: the folder of the last image used.
+    QString last_image_folder;
+    // The failed state: the bar's red chunk and the line naming what failed.
+    void show_upgrade_failure(int stage, uint32_t type);
+    void clear_upgrade_failure();
+    QLabel* upgrade_failure = nullptr;
+    // A run the tool did not see to its end, said once at the next start.
+    void show_interrupted_upgrade();
+    QLabel* upgrade_interrupted = nullptr;
+    bool interrupted_said = false;
     // END upgrade members
 
     // BEGIN file places (app/file_places.cpp)

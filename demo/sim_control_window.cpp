@@ -2,7 +2,11 @@
 #include "ui_sim_control_window.h"
 
 #include "sim_bus.h"
+#include "upgrade_control.h"
 
+#include <QDir>
+#include <QMenu>
+#include <QSaveFile>
 #include <QSignalBlocker>
 #include <algorithm>
 #include <chrono>
@@ -264,6 +268,13 @@ void SimControlWindow::connectControls()
             &SimControlWindow::upgradeStepEdited);
     connect(ui->comboBox_upgrade_target, QOverload<int>::of(&QComboBox::activated), this,
             &SimControlWindow::upgradeStepEdited);
+
+    auto* samples = new QMenu(ui->pushButton_sample_image);
+    connect(samples->addAction(tr("An image the tool takes (MCU1 and FPGA)…")), &QAction::triggered, this,
+            [this] { saveSampleImage(false); });
+    connect(samples->addAction(tr("An image the tool refuses (cut short)…")), &QAction::triggered, this,
+            [this] { saveSampleImage(true); });
+    ui->pushButton_sample_image->setMenu(samples);
 }
 
 // ------------------------------------------------------------ USB
@@ -518,6 +529,24 @@ void SimControlWindow::setUpgradeFault(UpgradeFault step, int target)
                                        .arg(QString::fromLatin1(sim::SimUpgrade::targetName(t))));
     else
         ui->label_upgrade->setText(tr("Every upgrade fails here\nuntil this is set back to \"Nowhere\"."));
+}
+
+bool SimControlWindow::saveSampleImage(bool refused)
+{
+    const QString suggested = QDir::home().filePath(refused ? QStringLiteral("quorlan_sample_refused.bin")
+                                                            : QStringLiteral("quorlan_sample.bin"));
+    const QString path = upgrade_ui::save_file_function()(this, tr("Save sample image"), suggested,
+                                                          tr("Images (*.bin *.hex)"));
+    if (path.isEmpty())
+        return false;
+    const QByteArray bytes = upgrade_ui::sample_image(refused);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        ui->label_sample_image->setText(tr("Not saved: %1").arg(file.errorString()));
+        return false;
+    }
+    ui->label_sample_image->setText(tr("Saved %1.\nChoose it on the Update page.").arg(QDir::toNativeSeparators(path)));
+    return true;
 }
 
 // ------------------------------------------------------------ readouts

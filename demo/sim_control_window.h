@@ -2,8 +2,9 @@
 // the simulated unit behind the tool. It plugs and unplugs the unit, swaps
 // what is attached (a new identity is a new unit: it is re-plugged), moves
 // the peer nearer or farther, works the pairing button and makes settings
-// and upgrades fail. It talks to the unit only through the simulator's own
-// thread-safe API, so the tool's threads may use the bus meanwhile.
+// and upgrades fail, and saves sample images to try an upgrade with. It
+// talks to the unit only through the simulator's own thread-safe API, so the
+// tool's threads may use the bus meanwhile.
 #pragma once
 
 #include <QTimer>
@@ -99,6 +100,10 @@ public slots:
     void setDistance(double metres);
     void pressPairButton();
     void setUpgradeFault(UpgradeFault step, int target);
+    // Asks where, then writes a sample image for the Update page: one the
+    // tool takes (MCU1 and FPGA), or, `refused`, one it refuses. False when
+    // cancelled or not written (the window says why).
+    bool saveSampleImage(bool refused);
 
 signals:
     void plugStateChanged(bool plugged);

@@ -598,7 +598,7 @@ private:
     void recover()
     {
         World& wd = world();
-        QVERIFY2(wait_for([&] { return !wd.w->binding_in_progress && wd.ui->pushButton_upgrade->isEnabled(); },
+        QVERIFY2(wait_for([&] { return !wd.w->binding_in_progress && !wd.w->upgrade_running(); },
                           60000),
                  "the window is still busy");
         if (auto d = wd.current())

@@ -13,9 +13,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QMessageBox>
+#include <QMetaEnum>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -65,6 +70,23 @@ bool fake_question(QWidget*, const QString& title, const QString& text)
     g_question_text = text;
     g_question_answered = true;
     return g_question_answer;
+}
+
+// The question before flashing: what it was asked, what it answers.
+QString g_confirm_title, g_confirm_text;
+int g_confirms = 0;
+bool g_confirm_answer = true;
+bool fake_confirm(QWidget*, const QString& title, const QString& text)
+{
+    ++g_confirms;
+    g_confirm_title = title;
+    g_confirm_text = text;
+    return g_confirm_answer;
+}
+
+QString stage_name(updateThread::Stage stage)
+{
+    return QString::fromLatin1(QMetaEnum::fromType<updateThread::Stage>().valueToKey(int(stage)));
 }
 
 // The page's description of `path` on a thread of its own: should the call
@@ -137,12 +159,13 @@ private:
                 ui->pushButton_frequency,  ui->switch_bind};
     }
 
-    bool all_enabled(bool enabled)
+    bool all_enabled(bool enabled, bool with_upgrade_button = true)
     {
         // Locked by the upgrade itself (a page may also grey its controls
-        // while no unit is there).
+        // while no unit is there, and "Upgrade" without an image to take).
         for (QWidget* c : locked_controls())
-            if (c->testAttribute(Qt::WA_ForceDisabled) == enabled)
+            if (c->testAttribute(Qt::WA_ForceDisabled) == enabled
+                && (with_upgrade_button || c != w->form()->pushButton_upgrade))
                 return false;
         return true;
     }
@@ -176,15 +199,17 @@ private slots:
         harness = std::make_unique<Harness>();
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
+        g_confirms = 0;
+        g_confirm_answer = true;
+        upgrade_ui::set_confirm_upgrade_function(&fake_confirm);
+        upgrade_ui::set_record_folder(dir->filePath("appdata"));
     }
 
     void cleanup()
     {
         if (w) {
             // An engine still running, or its end's pause, must be over.
-            QVERIFY(wait_for([this] { return w->form()->pushButton_upgrade->isEnabled()
-                                          || !w->findChild<updateThread*>(); },
-                             60000));
+            QVERIFY(wait_for([this] { return !w->upgrade_running(); }, 60000));
             delete w;
             w = nullptr;
         }
@@ -197,6 +222,8 @@ private slots:
         }
         upgrade_ui::set_open_file_function(nullptr);
         upgrade_ui::set_close_question_function(nullptr);
+        upgrade_ui::set_confirm_upgrade_function(&answer_yes);
+        upgrade_ui::set_record_folder(process_record_folder());
         dev.reset();
         unit.reset();
         reset_bus();
@@ -247,6 +274,7 @@ private slots:
         QVERIFY(log_matches(capture, "^numoflast: \\s*452$"));
         QVERIFY(!ev.has("fpga_upfailed"));
         QVERIFY(!ev.has("mcu2_restart"));
+        QCOMPARE(harness->failed_stage, updateThread::Stage::None);
     }
 
     void every_target_data()
@@ -516,57 +544,58 @@ private slots:
         QTest::addColumn<QString>("logPattern"); // empty: none expected
         QTest::addColumn<QString>("forbidden");  // token prefix that must not be sent
         QTest::addColumn<bool>("fpgaWarning");
+        QTest::addColumn<QString>("stage"); // where the engine says the target failed
 
         QTest::newRow("bulk write fails three times")
-            << "bulk3" << kMcu1 << 2500 << "Upgrade failed" << "" << "^step3 error: \\s*-1$" << "BC" << false;
+            << "bulk3" << kMcu1 << 2500 << "Upgrade failed" << "" << "^step3 error: \\s*-1$" << "BC" << false << "Program";
         QTest::newRow("FPGA bulk write fails three times")
-            << "bulk3" << kFpga << 2500 << "Upgrade failed" << "" << "^step3 error: \\s*-1$" << "BC" << true;
+            << "bulk3" << kFpga << 2500 << "Upgrade failed" << "" << "^step3 error: \\s*-1$" << "BC" << true << "Program";
         QTest::newRow("unit takes part of a chunk")
-            << "bulkshort" << kMcu1 << 2500 << "Upgrade failed" << "" << "^write MCU1 error$" << "BA" << false;
+            << "bulkshort" << kMcu1 << 2500 << "Upgrade failed" << "" << "^write MCU1 error$" << "BA" << false << "Program";
         QTest::newRow("unit vanishes during the data")
-            << "unplug" << kMcu1 << 2500 << "Upgrade failed" << "" << "^step3 error: \\s*-1$" << "BC" << false;
+            << "unplug" << kMcu1 << 2500 << "Upgrade failed" << "" << "^step3 error: \\s*-1$" << "BC" << false << "Program";
         QTest::newRow("erase request fails: nothing programmed")
-            << "erase3" << kMcu1 << 2500 << "Upgrade failed" << "" << "^step1 error: \\s*-9$" << "B1" << false;
+            << "erase3" << kMcu1 << 2500 << "Upgrade failed" << "" << "^step1 error: \\s*-9$" << "B1" << false << "Erase";
         QTest::newRow("erase never confirmed (command status)")
-            << "erasenever" << kMcu1 << 2500 << "MCU1Erase failed" << "MCU1Erase timeout" << "" << "B1" << false;
+            << "erasenever" << kMcu1 << 2500 << "MCU1Erase failed" << "MCU1Erase timeout" << "" << "B1" << false << "WaitErase";
         QTest::newRow("erase never confirmed (status bit)")
-            << "erasenever" << kKernel << 2500 << "kernelErase failed" << "kernelErase timeout" << "" << "B7" << false;
+            << "erasenever" << kKernel << 2500 << "kernelErase failed" << "kernelErase timeout" << "" << "B7" << false << "WaitErase";
         QTest::newRow("FPGA erase never confirmed")
-            << "erasenever" << kFpga << 2500 << "FPGAErase failed" << "FPGAErase timeout" << "" << "B3" << true;
+            << "erasenever" << kFpga << 2500 << "FPGAErase failed" << "FPGAErase timeout" << "" << "B3" << true << "WaitErase";
         QTest::newRow("status inquiry fails during the erase wait")
-            << "status3" << kMcu1 << 2500 << "Upgrade failed" << "" << "^step2 error: \\s*-9$" << "B1" << false;
+            << "status3" << kMcu1 << 2500 << "Upgrade failed" << "" << "^step2 error: \\s*-9$" << "B1" << false << "WaitErase";
         QTest::newRow("program request refused")
-            << "program3" << kMcu1 << 2500 << "Upgrade failed" << "" << "^step3 error: \\s*-1$" << "W" << false;
+            << "program3" << kMcu1 << 2500 << "Upgrade failed" << "" << "^step3 error: \\s*-1$" << "W" << false << "Program";
         QTest::newRow("program failed after a chunk")
-            << "failchunk" << kMcu1 << 2500 << "program failed" << "" << "^step3 error: \\s*-1$" << "BC" << false;
+            << "failchunk" << kMcu1 << 2500 << "program failed" << "" << "^step3 error: \\s*-1$" << "BC" << false << "Program";
         QTest::newRow("program failed after the final transfer")
-            << "failfinal" << kMcu1 << 2500 << "upgrade failed" << "" << "^step3 error: \\s*-1$" << "BC" << false;
+            << "failfinal" << kMcu1 << 2500 << "upgrade failed" << "" << "^step3 error: \\s*-1$" << "BC" << false << "Program";
         QTest::newRow("FPGA program failed")
-            << "failchunk" << kFpga << 2500 << "program failed" << "" << "" << "BC" << true;
+            << "failchunk" << kFpga << 2500 << "program failed" << "" << "" << "BC" << true << "Program";
         QTest::newRow("MCU1 data check refused")
-            << "rejectcheck" << kMcu1 << 2500 << "Upgrade failed" << "" << "^MCU1 data check error$" << "F5" << false;
+            << "rejectcheck" << kMcu1 << 2500 << "Upgrade failed" << "" << "^MCU1 data check error$" << "F5" << false << "Check";
         QTest::newRow("MCU2 data check refused")
-            << "rejectcheck" << kMcu2 << 1500 << "Upgrade failed" << "" << "^MCU2 data check error$" << "F5" << false;
+            << "rejectcheck" << kMcu2 << 1500 << "Upgrade failed" << "" << "^MCU2 data check error$" << "F5" << false << "Check";
         QTest::newRow("FIFO never ready before a chunk")
             << "fifonever" << kHi3516 << 100 << "get fifo-status timeout" << "get fifo-status timeout"
-            << "^step3 error: \\s*-9$" << "W" << false;
+            << "^step3 error: \\s*-9$" << "W" << false << "Program";
         QTest::newRow("FIFO never ready before the final transfer")
             << "fifonever" << kHi3516 << 30 << "Upgrade failed" << "get fifo-status timeout"
-            << "^step3 error: \\s*-9$" << "W" << false;
+            << "^step3 error: \\s*-9$" << "W" << false << "Program";
         QTest::newRow("FIFO never ready before the HI3798 check")
             << "fifocheck" << kHi3798 << 1024 << "Upgrade failed" << "get fifo-status timeout"
-            << "^step3 error: \\s*-9$" << "F2" << false;
+            << "^step3 error: \\s*-9$" << "F2" << false << "Check";
         QTest::newRow("HI3798 result never comes")
             << "resultnever" << kHi3798 << 1500 << "Upgrade failed" << "get hi3798 upgrade result timeout"
-            << "^step3 error: \\s*-10$" << "F5" << false;
+            << "^step3 error: \\s*-10$" << "F5" << false << "Check";
         QTest::newRow("HI3798 check refused")
             << "rejectcheck" << kHi3798 << 1500 << "Upgrade failed" << "get hi3798 upgrade result timeout"
-            << "^step3 error: \\s*-10$" << "F5" << false;
+            << "^step3 error: \\s*-10$" << "F5" << false << "Check";
         QTest::newRow("HI3798 not prepared")
             << "hinotready" << kHi3798 << 1500 << "hi3798 was not prepared" << "hi3798 was not prepared" << ""
-            << "BE" << false;
+            << "BE" << false << "Prepare";
         QTest::newRow("MCU2 does not come back")
-            << "nocomeback" << kMcu2 << 1500 << "mcu2 open failed" << "mcu2 open failed" << "" << "D0" << false;
+            << "nocomeback" << kMcu2 << 1500 << "mcu2 open failed" << "mcu2 open failed" << "" << "D0" << false << "Prepare";
     }
 
     void failures()
@@ -579,6 +608,7 @@ private slots:
         QFETCH(QString, logPattern);
         QFETCH(QString, forbidden);
         QFETCH(bool, fpgaWarning);
+        QFETCH(QString, stage);
 
         fast_clock();
         connect_harness();
@@ -641,6 +671,8 @@ private slots:
             QVERIFY2(log_matches(capture, logPattern), qPrintable(logPattern));
         QCOMPARE(ev.has("fpga_upfailed"), fpgaWarning);
         QVERIFY(!ev.has("mcu2_restart"));
+        QCOMPARE(stage_name(harness->failed_stage), stage);
+        QCOMPARE(harness->failed_type, type);
 
         // The limits of the waits, counted on the wire.
         // The clock ran fast; the pauses asked for are the protocol's: the
@@ -680,6 +712,8 @@ private slots:
         QCOMPARE(ev.last_message(), QString("Upgrade failed"));
         QVERIFY(ev.has("fpga_upfailed"));
         QVERIFY(up().finishedFlags().empty());
+        QCOMPARE(harness->failed_stage, updateThread::Stage::Erase);
+        QCOMPARE(harness->failed_type, kFpga);
     }
 
     void preparation_failure_after_a_success()
@@ -767,6 +801,8 @@ private slots:
         QCOMPARE(ev.messages(), QStringList{message});
         QCOMPARE(ev.debug(), (QStringList{QString(), message + " transfer error: 0"}));
         QCOMPARE(ev.progress(), QList<int>{1});
+        QCOMPARE(harness->failed_stage, updateThread::Stage::ReadImage);
+        QCOMPARE(harness->failed_type, 0u);
     }
 
     void image_changed_during_the_run_data()
@@ -829,15 +865,20 @@ private slots:
     void upgrade_button_without_file_or_device_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("empty path") << "empty";
-        QTest::newRow("folder") << "folder";
-        QTest::newRow("missing file") << "missing";
-        QTest::newRow("no device") << "nodevice";
+        QTest::addColumn<bool>("enabled"); // "Upgrade" can be clicked
+        QTest::newRow("empty path") << "empty" << false;
+        QTest::newRow("folder") << "folder" << false;
+        QTest::newRow("missing file") << "missing" << false;
+        QTest::newRow("refused image") << "refused" << false;
+        QTest::newRow("image holding no target") << "notarget" << false;
+        QTest::newRow("no device") << "nodevice" << true;
+        QTest::newRow("the question before flashing cancelled") << "cancel" << true;
     }
 
     void upgrade_button_without_file_or_device()
     {
         QFETCH(QString, kind);
+        QFETCH(bool, enabled);
         w = new Wireless_Video_Link();
         if (kind != "nodevice")
             QCOMPARE(w->open_device(true), 0);
@@ -849,17 +890,28 @@ private slots:
             path = dir->path();
         else if (kind == "missing")
             path = dir->filePath("gone.bin");
+        else if (kind == "refused")
+            path = write_file(*dir, "short.bin", build_image({{kMcu1, payload(100, 1)}}).left(100));
+        else if (kind == "notarget")
+            path = write_file(*dir, "empty.bin", build_image({}));
+        g_confirm_answer = kind != "cancel";
         Ui::Wireless_Video_Link* ui = w->form();
         ui->lineEdit_file->setText(path);
+        QCOMPARE(ui->pushButton_upgrade->isEnabled(), enabled);
         ui->label_update_message->setText("untouched");
         const bool polling = w->poll_timer()->isActive();
         dev->clearLog();
         DebugCapture capture;
         ui->pushButton_upgrade->click();
         QTest::qWait(100);
+        QCOMPARE(g_confirms, kind == "cancel" ? 1 : 0);
         QVERIFY(!w->findChild<updateThread*>());
+        QVERIFY(!w->upgrade_running());
         QCOMPARE(ui->label_update_message->text(), QString("untouched"));
-        QVERIFY(all_enabled(true));
+        QVERIFY(all_enabled(true, false));
+        QCOMPARE(ui->pushButton_upgrade->isEnabled(), enabled);
+        QVERIFY(ui->textEdit_debug_message->document()->isEmpty());
+        QVERIFY(!QFile::exists(upgrade_ui::record_path()));
         QCOMPARE(w->poll_timer()->isActive(), polling);
         QVERIFY(!capture.contains("mytimer stop"));
         QVERIFY(tokens(wire(dev), true).isEmpty());
@@ -1084,6 +1136,10 @@ private slots:
         w->reset_upgrade_page_on_connect();
         QCOMPARE(ui->label_update_message->text(), cleared ? QString() : shown);
         QCOMPARE(ui->progressBar->value(), cleared ? 0 : progress);
+        // The failed state goes with the message.
+        const bool failed_state = fail && !cleared;
+        QCOMPARE(!w->findChild<QLabel*>("label_upgrade_failure")->isHidden(), failed_state);
+        QCOMPARE(ui->progressBar->property("failed").toBool(), failed_state);
     }
 
     void mcu2_restart_through_the_window()
@@ -1149,6 +1205,451 @@ private slots:
         QVERIFY(boxes.boxes.first().parentless);
         QCOMPARE(up().finishedFlags(), std::vector<uint8_t>{0});
         QCOMPARE(sim::VirtualBus::instance().liveHandles(), 1);
+    }
+
+    // --- asking first, saying what failed ------------------------------------
+
+    void confirmation_text_data()
+    {
+        QTest::addColumn<int>("unitType");
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QString>("firmware");
+        QTest::addColumn<QString>("baseband");
+        QTest::addColumn<QString>("hi3798");
+        QTest::addColumn<QString>("unitLines");
+
+        QTest::newRow("ground unit") << 2 << "QL24G0000001" << "1.2.3" << "20304" << ""
+                                     << "Unit: ground unit, serial number QL24G0000001\nFirmware: 1.2.3\nBaseband: 20304";
+        QTest::newRow("air unit with an HI3798")
+            << 1 << "QL24A0000001" << "1.2.3" << "20304" << "V1.0.5"
+            << "Unit: air unit, serial number QL24A0000001\nFirmware: 1.2.3\nBaseband: 20304\nHI3798: V1.0.5";
+        QTest::newRow("nothing read yet")
+            << 0 << "" << "" << "" << ""
+            << "Unit: unit of unknown type, serial number not read\nFirmware: not read\nBaseband: not read";
+    }
+
+    void confirmation_text()
+    {
+        QFETCH(int, unitType);
+        QFETCH(QString, serial);
+        QFETCH(QString, firmware);
+        QFETCH(QString, baseband);
+        QFETCH(QString, hi3798);
+        QFETCH(QString, unitLines);
+        const QByteArray image = build_image({{kMcu1, payload(4096, 1)}, {}, {kFpga, payload(2048, 2)}});
+        const upgrade_ui::ImageDescription d = upgrade_ui::describe_image(image.left(fw::kHeaderSize), image.size());
+        const QString text =
+            upgrade_ui::confirmation_text({unitType, serial, firmware, baseband, hi3798}, "/images/fw.bin", d);
+        QCOMPARE(text, "Flash this image into the unit?\n\n" + unitLines
+                           + "\n\nImage: /images/fw.bin\nTargets: MCU1 (4096 bytes), FPGA (2048 bytes)\n\n"
+                             "Keep the unit plugged in and powered until the upgrade has ended.");
+    }
+
+    void upgrade_asks_first_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("Upgrade: the engine starts") << "yes";
+        QTest::newRow("Enter in the real question: nothing sent") << "enter";
+    }
+
+    void upgrade_asks_first()
+    {
+        QFETCH(QString, answer);
+        fast_clock();
+        unit->setHi3798Version("V2.1.0");
+        make_window();
+        w->on_pushButton_GET_SN_clicked();
+        Ui::Wireless_Video_Link* ui = w->form();
+        const QString path = write_file(*dir, "image.bin", build_image({{kMcu1, payload(1500, 30)}, {kFpga, payload(700, 31)}}));
+        ui->lineEdit_file->setText(path);
+
+        QString title, text, default_text;
+        QTimer answerer;
+        if (answer == "enter") {
+            upgrade_ui::set_confirm_upgrade_function(nullptr);
+            QObject::connect(&answerer, &QTimer::timeout, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!box || !box->isVisible())
+                    return;
+                title = box->windowTitle();
+                text = box->text();
+                default_text = box->defaultButton() ? box->defaultButton()->text() : QString();
+                QTest::keyClick(box, Qt::Key_Return);
+            });
+            answerer.start(20);
+        }
+        dev->clearLog();
+        ui->pushButton_upgrade->click();
+        if (answer == "yes") {
+            QCOMPARE(g_confirms, 1);
+            title = g_confirm_title;
+            text = g_confirm_text;
+        }
+        // What the window knows of the unit, and what the image holds.
+        QCOMPARE(title, QString("Upgrade"));
+        QVERIFY(!ui->label_info_firm->text().isEmpty());
+        QVERIFY2(text.contains(QString("Unit: ground unit, serial number QL24G0000001\nFirmware: %1\nBaseband: 20304\n"
+                                       "HI3798: V2.1.0\n\nImage: %2\nTargets: MCU1 (1500 bytes), FPGA (700 bytes)")
+                                   .arg(ui->label_info_firm->text(), path)),
+                 qPrintable(text));
+        if (answer == "yes") {
+            QVERIFY(w->findChild<updateThread*>());
+            QVERIFY(wait_for([&] { return !w->upgrade_running(); }, 30000));
+            QCOMPARE(ui->label_update_message->text(), QString("Upgrade success"));
+        } else {
+            QCOMPARE(default_text, QString("Cancel"));
+            QTest::qWait(100);
+            QVERIFY(!w->findChild<updateThread*>());
+            QVERIFY(tokens(wire(dev), true).isEmpty());
+            QVERIFY(ui->pushButton_upgrade->isEnabled());
+        }
+    }
+
+    void failure_line_data()
+    {
+        QTest::addColumn<QString>("stage");
+        QTest::addColumn<uint>("type");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("preparing") << "Prepare" << kMcu2 << "MCU2 failed while preparing.";
+        QTest::newRow("erasing") << "Erase" << kMcu1 << "MCU1 failed while erasing.";
+        QTest::newRow("waiting for the erase") << "WaitErase" << kKernel << "kernel failed while waiting for the erase.";
+        QTest::newRow("programming") << "Program" << kFpga << "FPGA failed while programming.";
+        QTest::newRow("checking") << "Check" << kHi3798 << "HI3798 failed while checking the data.";
+        QTest::newRow("image refused") << "ReadImage" << 0u << "The image was refused; nothing was sent to the unit.";
+        QTest::newRow("no target") << "None" << 0u << "The image holds no target; nothing was sent to the unit.";
+    }
+
+    void failure_line()
+    {
+        QFETCH(QString, stage);
+        QFETCH(uint, type);
+        QFETCH(QString, line);
+        const int value = QMetaEnum::fromType<updateThread::Stage>().keyToValue(qPrintable(stage));
+        QVERIFY(value >= 0);
+        QCOMPARE(upgrade_ui::failure_text(value, type), line);
+    }
+
+    void failed_upgrade_on_the_page_data()
+    {
+        QTest::addColumn<bool>("fail");
+        QTest::newRow("FPGA fails after MCU1; the next run starts clean") << true;
+        QTest::newRow("success: nothing failed") << false;
+    }
+
+    void failed_upgrade_on_the_page()
+    {
+        QFETCH(bool, fail);
+        fast_clock();
+        make_window();
+        Ui::Wireless_Video_Link* ui = w->form();
+        auto* line = w->findChild<QLabel*>("label_upgrade_failure");
+        QVERIFY(line);
+        BoxWatcher boxes; // the FPGA's own warning
+        if (fail)
+            up().failProgramAtTransfer(Up::Fpga, 0);
+        ui->lineEdit_file->setText(
+            write_file(*dir, "image.bin", build_image({{kMcu1, payload(1500, 32)}, {kFpga, payload(2500, 33)}})));
+        ui->pushButton_upgrade->click();
+        QVERIFY(wait_for([&] { return !w->upgrade_running(); }, 30000));
+
+        QCOMPARE(line->isHidden(), !fail);
+        QCOMPARE(ui->progressBar->property("failed").toBool(), fail);
+        // Each run begins the debug view with its name and time.
+        const QRegularExpression separator("^---- upgrade of image\\.bin, \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ----$");
+        QStringList view = ui->textEdit_debug_message->toPlainText().split('\n');
+        QVERIFY2(separator.match(view.first()).hasMatch(), qPrintable(view.first()));
+        if (!fail) {
+            QCOMPARE(ui->label_update_message->text(), QString("Upgrade success"));
+            return;
+        }
+        QCOMPARE(line->text(), QString("FPGA failed while programming."));
+        QCOMPARE(ui->label_update_message->text(), QString("program failed"));
+        // The bar stays where the FPGA stopped, its chunk red.
+        QVERIFY(ui->progressBar->value() >= 50);
+        const QImage bar = ui->progressBar->grab().toImage();
+        const QColor chunk = bar.pixelColor(bar.width() / 5, bar.height() / 2);
+        QVERIFY2(chunk.red() > 150 && chunk.green() < 90 && chunk.blue() < 90, qPrintable(chunk.name()));
+
+        // The next run starts without them.
+        up().failProgramAtTransfer(Up::Fpga, -1);
+        ui->pushButton_upgrade->click();
+        QVERIFY(line->isHidden());
+        QVERIFY(!ui->progressBar->property("failed").toBool());
+        QVERIFY(wait_for([&] { return !w->upgrade_running(); }, 30000));
+        QCOMPARE(ui->label_update_message->text(), QString("Upgrade success"));
+        QVERIFY(line->isHidden());
+        view = ui->textEdit_debug_message->toPlainText().split('\n');
+        QCOMPARE(int(std::count_if(view.begin(), view.end(),
+                                   [&](const QString& l) { return separator.match(l).hasMatch(); })),
+                 2);
+    }
+
+    // --- the run that did not end --------------------------------------------
+
+    void interrupted_upgrade_said_at_next_start_data()
+    {
+        QTest::addColumn<QString>("record"); // what the last start left behind
+        QTest::addColumn<QString>("said");   // %1 the image, %2 its start; empty: nothing
+        QTest::newRow("nothing left: nothing said") << "none" << "";
+        QTest::newRow("stopped before the first target")
+            << "start"
+            << "The last upgrade did not end: the tool stopped as it began to flash %1. It began at %2 on the unit "
+               "QL24G0000001. The unit may need this upgrade again.";
+        QTest::newRow("stopped during the FPGA")
+            << "target"
+            << "The last upgrade did not end: the tool stopped while it was flashing FPGA from %1. It began at %2 on "
+               "the unit QL24G0000001. The unit may need this upgrade again.";
+        QTest::newRow("record cut short by the crash")
+            << "broken"
+            << "The last upgrade did not end: the tool stopped as it began to flash an image. The unit may need "
+               "this upgrade again.";
+    }
+
+    void interrupted_upgrade_said_at_next_start()
+    {
+        QFETCH(QString, record);
+        QFETCH(QString, said);
+        const QString image = dir->filePath("image.bin");
+        if (record == "start" || record == "target")
+            upgrade_ui::record_upgrade_start(image, "QL24G0000001");
+        if (record == "target")
+            upgrade_ui::record_upgrade_target(kFpga);
+        if (record == "broken") {
+            QVERIFY(QDir().mkpath(QFileInfo(upgrade_ui::record_path()).path()));
+            write_file(*dir, "appdata/upgrade_in_progress.json", "{\"ima");
+        }
+        QCOMPARE(QFile::exists(upgrade_ui::record_path()), record != "none");
+        const QString expected =
+            said.contains("%2")
+                ? said.arg(image, upgrade_ui::read_upgrade_record().started.toString("yyyy-MM-dd hh:mm"))
+                : said;
+
+        w = new Wireless_Video_Link();
+        auto* line = w->findChild<QLabel*>("label_upgrade_interrupted");
+        QVERIFY(line);
+        QCOMPARE(line->isHidden(), said.isEmpty());
+        QCOMPARE(line->text(), expected);
+        // Said when the operator first sees the window, in a box that does
+        // not hold the window up; then forgotten.
+        BoxWatcher boxes;
+        w->show();
+        QVERIFY(wait_for([&] { return boxes.boxes.size() == (said.isEmpty() ? 0 : 1); }));
+        QTest::qWait(100);
+        QCOMPARE(boxes.boxes.size(), said.isEmpty() ? 0 : 1);
+        if (!said.isEmpty()) {
+            QCOMPARE(boxes.boxes.first().text, expected);
+            QVERIFY(!boxes.boxes.first().modal);
+        }
+        QVERIFY(!QFile::exists(upgrade_ui::record_path()));
+        w->hide();
+        w->show();
+        QTest::qWait(100);
+        QCOMPARE(boxes.boxes.size(), said.isEmpty() ? 0 : 1);
+        QCOMPARE(line->isHidden(), said.isEmpty());
+    }
+
+    void upgrade_record_follows_the_run_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("success: removed") << "success" << false;
+        QTest::newRow("failure: removed") << "failure" << false;
+        QTest::newRow("stopped by closing the window: kept") << "close" << true;
+    }
+
+    void upgrade_record_follows_the_run()
+    {
+        QFETCH(QString, end);
+        QFETCH(bool, kept);
+        fast_clock();
+        make_window();
+        w->show();
+        w->on_pushButton_GET_SN_clicked();
+        Ui::Wireless_Video_Link* ui = w->form();
+        BoxWatcher boxes;
+        if (end == "failure")
+            up().rejectCheck(Up::Fpga);
+        g_question_answer = true;
+        g_question_answered = false;
+        upgrade_ui::set_close_question_function(&fake_question);
+        const QString path =
+            write_file(*dir, "image.bin", build_image({{kMcu1, payload(1100, 34)}, {kFpga, payload(1100, 35)}}));
+        ui->lineEdit_file->setText(path);
+        // Before the FPGA's data: what the record says then (and, for the
+        // close, the close itself, waited for like the real one).
+        auto seen = std::make_shared<std::atomic<uint>>(0);
+        {
+            std::lock_guard<std::mutex> lock(g_sleep_mutex);
+            auto pauses = std::make_shared<std::atomic<int>>(0);
+            Wireless_Video_Link* window = w;
+            const bool close = end == "close";
+            g_before_sleep = [window, pauses, seen, close](int ms) {
+                if (ms != upgrade_timing::kTransferStartPauseMs || ++*pauses != 2)
+                    return;
+                // The window writes it on its own thread.
+                QElapsedTimer waited;
+                waited.start();
+                while (upgrade_ui::read_upgrade_record().type != kFpga && waited.elapsed() < 2000)
+                    QThread::msleep(2);
+                *seen = upgrade_ui::read_upgrade_record().type;
+                if (!close)
+                    return;
+                QMetaObject::invokeMethod(window, "close", Qt::QueuedConnection);
+                QElapsedTimer t;
+                t.start();
+                while (!g_question_answered && !QThread::currentThread()->isInterruptionRequested()
+                       && t.elapsed() < 10000)
+                    QThread::msleep(2);
+            };
+        }
+        ui->pushButton_upgrade->click();
+        QVERIFY(QFile::exists(upgrade_ui::record_path()));
+        QVERIFY(wait_for([&] { return !w->upgrade_running(); }, 30000));
+        QCOMPARE(seen->load(), kFpga);
+        QCOMPARE(ui->label_update_message->text(),
+                 QString(end == "success" ? "Upgrade success" : end == "failure" ? "Upgrade failed" : "Upgrade stopped"));
+        QCOMPARE(QFile::exists(upgrade_ui::record_path()), kept);
+        if (kept) {
+            const upgrade_ui::UpgradeRecord r = upgrade_ui::read_upgrade_record();
+            QCOMPARE(r.image, path);
+            QCOMPARE(r.serial_number, QString("QL24G0000001"));
+            QCOMPARE(r.type, kFpga);
+            QVERIFY(qAbs(r.started.secsTo(QDateTime::currentDateTime())) < 60);
+        }
+    }
+
+    // --- choosing the image --------------------------------------------------
+
+    void image_dropped_on_the_window_data()
+    {
+        QTest::addColumn<QStringList>("dropped"); // file names in the test's folder, or URLs
+        QTest::addColumn<bool>("running");        // an upgrade runs meanwhile
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("an image (.bin)") << QStringList{"a.bin"} << false << true;
+        QTest::newRow("an image (.HEX)") << QStringList{"b.HEX"} << false << true;
+        QTest::newRow("not an image (.txt)") << QStringList{"c.txt"} << false << false;
+        QTest::newRow("two images") << QStringList{"a.bin", "b.HEX"} << false << false;
+        QTest::newRow("a remote file") << QStringList{"http://example.com/a.bin"} << false << false;
+        QTest::newRow("during an upgrade") << QStringList{"a.bin"} << true << false;
+    }
+
+    void image_dropped_on_the_window()
+    {
+        QFETCH(QStringList, dropped);
+        QFETCH(bool, running);
+        QFETCH(bool, taken);
+        fast_clock();
+        make_window();
+        Ui::Wireless_Video_Link* ui = w->form();
+        const QByteArray image = build_image({{kMcu1, payload(300, 36)}});
+        for (const char* name : {"a.bin", "b.HEX", "c.txt", "before.bin"})
+            write_file(*dir, name, image);
+        const QString before = running ? dir->filePath("before.bin") : QString();
+        ui->lineEdit_file->setText(before);
+        if (running) {
+            dev->holdTransfers(true); // the engine waits at its first request
+            ui->pushButton_upgrade->click();
+            QVERIFY(w->upgrade_running());
+        }
+        ui->stackedWidget->setCurrentWidget(ui->page_info);
+        QList<QUrl> urls;
+        for (const QString& d : dropped)
+            urls << (d.contains(':') ? QUrl(d) : QUrl::fromLocalFile(dir->filePath(d)));
+        QMimeData mime;
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &enter);
+        QCOMPARE(enter.isAccepted(), taken);
+        QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &drop);
+        QCOMPARE(drop.isAccepted(), taken);
+        QCOMPARE(ui->lineEdit_file->text(), taken ? urls.first().toLocalFile() : before);
+        QCOMPARE(ui->stackedWidget->currentWidget() == ui->page_update, taken);
+        if (taken)
+            QCOMPARE(ui->label_image_info->text(), QString("Targets in this image: MCU1 (300 bytes)"));
+        if (running) {
+            dev->holdTransfers(false);
+            QVERIFY(wait_for([&] { return !w->upgrade_running(); }, 30000));
+        }
+    }
+
+    void browse_opens_in_the_last_folder_data()
+    {
+        QTest::addColumn<QStringList>("before"); // what happened before Browse
+        QTest::addColumn<QString>("folder");     // where it opens; "" the platform's choice
+        QTest::newRow("first time") << QStringList{} << "";
+        QTest::newRow("after an image was chosen") << QStringList{"choose images/a.bin"} << "images";
+        QTest::newRow("after a later Browse was cancelled") << QStringList{"choose images/a.bin", "choose "} << "images";
+        QTest::newRow("after a path was typed") << QStringList{"choose images/a.bin", "type typed/b.bin"} << "typed";
+        QTest::newRow("a path to nothing leaves it") << QStringList{"choose images/a.bin", "type none/c.bin"} << "images";
+        QTest::newRow("after a drop") << QStringList{"choose images/a.bin", "drop dropped/d.bin"} << "dropped";
+    }
+
+    void browse_opens_in_the_last_folder()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QString, folder);
+        w = new Wireless_Video_Link();
+        Ui::Wireless_Video_Link* ui = w->form();
+        upgrade_ui::set_open_file_function(&fake_dialog);
+        const QByteArray image = build_image({{kMcu1, payload(100, 37)}});
+        for (const char* sub : {"images", "typed", "dropped"})
+            QVERIFY(QDir(dir->path()).mkpath(sub));
+        for (const char* name : {"images/a.bin", "typed/b.bin", "dropped/d.bin"})
+            write_file(*dir, name, image);
+        for (const QString& step : before) {
+            const QString what = step.section(' ', 0, 0);
+            const QString file = step.section(' ', 1);
+            const QString path = file.isEmpty() ? QString() : dir->filePath(file);
+            if (what == "choose") {
+                g_dialog_answer = path;
+                ui->Select_file_button->click();
+            } else if (what == "type") {
+                ui->lineEdit_file->clear();
+                QTest::keyClicks(ui->lineEdit_file, path);
+            } else {
+                QMimeData mime;
+                mime.setUrls({QUrl::fromLocalFile(path)});
+                QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(w, &enter);
+                QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(w, &drop);
+            }
+        }
+        g_dialog_answer.clear();
+        ui->Select_file_button->click();
+        QCOMPARE(g_dialog_dir, folder.isEmpty() ? QString() : dir->filePath(folder));
+    }
+
+    void sample_images_data()
+    {
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<QString>("page"); // what the Update page says about it
+        QTest::newRow("the image the tool takes") << false << "Targets in this image: MCU1 (24576 bytes), FPGA (40960 bytes)";
+        QTest::newRow("the image it refuses")
+            << true << "This image would be refused: invalid image: record 1 lies outside the file";
+    }
+
+    void sample_images()
+    {
+        // What the "Simulated unit" window saves for a first try.
+        QFETCH(bool, refused);
+        QFETCH(QString, page);
+        fast_clock();
+        connect_harness();
+        const QByteArray image = upgrade_ui::sample_image(refused);
+        const QString path = write_file(*dir, "sample.bin", image);
+        QCOMPARE(upgrade_ui::describe_image_file(path).text, page);
+        Events ev;
+        QVERIFY(harness->run(path, ev));
+        if (refused) {
+            QVERIFY(wire(dev).empty());
+            QCOMPARE(harness->failed_stage, updateThread::Stage::ReadImage);
+            return;
+        }
+        QCOMPARE(ev.last_message(), QString("Upgrade success"));
+        QCOMPARE(up().flashed(Up::Mcu1), bytes(image.mid(fw::kHeaderSize, 24576)));
+        QCOMPARE(up().flashed(Up::Fpga), bytes(image.mid(fw::kHeaderSize + 24576)));
     }
 
     void hi3798_readiness_from_identity()

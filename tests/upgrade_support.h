@@ -9,6 +9,7 @@
 #include "firmware_image.h"
 #include "sim_upgrade.h"
 #include "update_thread.h"
+#include "upgrade_control.h"
 #include "usb_transport.h"
 
 #include <QApplication>
@@ -30,6 +31,29 @@ namespace upgrade_support {
 
 using namespace testsupport;
 using Up = sim::SimUpgrade;
+
+// ------------------------------------------------------------ the window's defaults
+
+// The window asks before it flashes: a test that clicks "Upgrade" means
+// it, unless it puts a question of its own in place. The record of a run
+// in progress goes to a folder of the test program's own, never to the
+// user's application data.
+inline bool answer_yes(QWidget*, const QString&, const QString&)
+{
+    return true;
+}
+
+inline QString process_record_folder()
+{
+    static QTemporaryDir dir;
+    return dir.path();
+}
+
+inline const bool g_upgrade_defaults = [] {
+    upgrade_ui::set_confirm_upgrade_function(&answer_yes);
+    upgrade_ui::set_record_folder(process_record_folder());
+    return true;
+}();
 
 // ------------------------------------------------------------ the clock
 
@@ -335,8 +359,14 @@ public:
         engine.start();
         const bool done = wait_for([&] { return ev.has(QStringLiteral("isdone")); }, timeout_ms);
         engine.wait();
+        failed_stage = engine.failed_stage();
+        failed_type = engine.failed_type();
         return done;
     }
+
+    // What the last run told about itself.
+    updateThread::Stage failed_stage = updateThread::Stage::None;
+    uint32_t failed_type = 0;
 
     libusb_context* ctx = nullptr;
     libusb_device_handle* handle = nullptr;

@@ -56,6 +56,18 @@ ImageHeader parse_header(const uint8_t* data, int size)
     return header;
 }
 
+void write_header(const ImageHeader& header, uint8_t* out)
+{
+    for (int k = 0; k < kRecordCount; ++k) {
+        uint8_t* r = out + k * kRecordSize;
+        const uint32_t fields[] = {header[k].type, static_cast<uint32_t>(header[k].length),
+                                   static_cast<uint32_t>(header[k].offset), header[k].reserved};
+        for (int f = 0; f < 4; ++f)
+            for (int i = 0; i < 4; ++i)
+                r[4 * f + i] = static_cast<uint8_t>(fields[f] >> (8 * i));
+    }
+}
+
 Chunking chunk_payload(int32_t length, int chunk_size)
 {
     if (chunk_size <= 0)

@@ -78,6 +78,10 @@ const Target* find_target(uint32_t type);
 // of records, beyond `size` read as zero (unused).
 ImageHeader parse_header(const uint8_t* data, int size);
 
+// Writes the header as it is in the file (kHeaderSize bytes at `out`): what
+// parse_header reads back.
+void write_header(const ImageHeader& header, uint8_t* out);
+
 // A payload of `length` bytes goes as `count` full chunks and one final
 // transfer of `numoflast` bytes (possibly 0).
 struct Chunking

@@ -316,6 +316,9 @@ int updateThread::Update_from_file2()
 {
     qDebug() << "update thread running";
     run_succeeded = false;
+    failed_stage_code = int(Stage::None);
+    failed_type_code = 0;
+    stage = Stage::ReadImage;
     emit refresh_horizen_value(1);
 
     // Nothing may be erased for an image that cannot be carried through:
@@ -325,35 +328,42 @@ int updateThread::Update_from_file2()
         image.clear();
         emit refresh_update_text(refusal);
         report_transfer_error(0, refusal);
+        failed_stage_code = int(Stage::ReadImage);
         return -1;
     }
     header = fw::parse_header(reinterpret_cast<const uint8_t*>(image.constData()),
                               int(qMin<qint64>(image.size(), fw::kHeaderSize)));
+    stage = Stage::None;
 
     bool stage_failed = false;
     for (record_index = 0; record_index < fw::kRecordCount; ++record_index) {
         if (header[record_index].used()) {
+            stage = Stage::Prepare;
             if (stop_requested()) {
                 stage_failed = true;
                 break;
             }
             parse_image_record();
+            emit target_started(header[record_index].type);
             if (prepare_target() < 0) {
                 stage_failed = true;
                 break;
             }
+            stage = Stage::Erase;
             int rc = step1_erase();
             if (rc < 0) {
                 qDebug() << "step1 error: " << rc;
                 stage_failed = true;
                 break;
             }
+            stage = Stage::WaitErase;
             rc = stop_requested() ? kStopped : step2_wait_erase();
             if (rc < 0) {
                 qDebug() << "step2 error: " << rc;
                 stage_failed = true;
                 break;
             }
+            stage = Stage::Program;
             rc = stop_requested() ? kStopped : step3_program();
             if (rc < 0) {
                 qDebug() << "step3 error: " << rc;
@@ -393,6 +403,10 @@ int updateThread::Update_from_file2()
     }
     image.clear();
     run_succeeded = upgrade_ok && !stage_failed;
+    if (stage_failed) {
+        failed_stage_code = int(stage);
+        failed_type_code = header[qMin(record_index, fw::kRecordCount - 1)].type;
+    }
     return 0;
 }
 
@@ -660,6 +674,7 @@ int updateThread::step3_program()
     emit refresh_horizen_value(99);
     sleep_ms(kAfterDataPauseMs);
 
+    stage = Stage::Check;
     const int rc = check_data();
     if (rc < 0)
         return rc;

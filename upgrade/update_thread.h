@@ -75,6 +75,22 @@ public:
     // After the run: whether it ended in "Upgrade success".
     bool succeeded() const { return run_succeeded.load(); }
 
+    // Where a target's upgrade is: what the page names when it fails.
+    enum class Stage {
+        None,      // nothing failed, or the image held no target
+        ReadImage, // the image was refused before anything was sent
+        Prepare,
+        Erase,
+        WaitErase,
+        Program,
+        Check,
+    };
+    Q_ENUM(Stage)
+    // After a run that did not succeed: the stage it failed at and the type
+    // code of the target (0 before the first one).
+    Stage failed_stage() const { return static_cast<Stage>(failed_stage_code.load()); }
+    uint32_t failed_type() const { return failed_type_code.load(); }
+
 signals:
     void isdone();
     void refresh_update_text(QString text);
@@ -84,6 +100,8 @@ signals:
     void inqure_hi3798_version();
     void fpga_upfailed();
     void mcu2_restart();
+    // A used record's target is about to be upgraded (its type code).
+    void target_started(uint type);
 
 public slots:
     int Update_from_file2();
@@ -162,4 +180,7 @@ private:
     uint8_t data_check_byte = 0;
     bool failure_shown = false;
     std::atomic<bool> run_succeeded{false};
+    Stage stage = Stage::None;
+    std::atomic<int> failed_stage_code{0};
+    std::atomic<uint32_t> failed_type_code{0};
 };

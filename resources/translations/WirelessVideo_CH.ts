@@ -810,6 +810,10 @@
         <source>Recording stopped: %1</source>
         <translation>记录已停止：%1</translation>
     </message>
+    <message>
+        <source>---- upgrade of %1, %2 ----</source>
+        <translation>---- 升级 %1，%2 ----</translation>
+    </message>
 </context>
 <context>
     <name>Encry_Form</name>
@@ -1269,6 +1273,118 @@
         <source>This image would be refused: %1</source>
         <translation>该固件将被拒绝：%1</translation>
     </message>
+    <message>
+        <source>Upgrade</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>not read</source>
+        <translation>未读取</translation>
+    </message>
+    <message>
+        <source>air unit</source>
+        <translation>天空端</translation>
+    </message>
+    <message>
+        <source>ground unit</source>
+        <translation>地面端</translation>
+    </message>
+    <message>
+        <source>unit of unknown type</source>
+        <translation>类型未知的设备</translation>
+    </message>
+    <message>
+        <source>Flash this image into the unit?</source>
+        <translation>将此固件写入设备吗？</translation>
+    </message>
+    <message>
+        <source>Unit: %1, serial number %2</source>
+        <translation>设备：%1，序列号 %2</translation>
+    </message>
+    <message>
+        <source>Firmware: %1</source>
+        <translation>固件版本：%1</translation>
+    </message>
+    <message>
+        <source>Baseband: %1</source>
+        <translation>基带版本：%1</translation>
+    </message>
+    <message>
+        <source>HI3798: %1</source>
+        <translation>HI3798：%1</translation>
+    </message>
+    <message>
+        <source>Image: %1</source>
+        <translation>固件文件：%1</translation>
+    </message>
+    <message>
+        <source>Targets: %1</source>
+        <translation>升级目标：%1</translation>
+    </message>
+    <message>
+        <source>Keep the unit plugged in and powered until the upgrade has ended.</source>
+        <translation>升级结束前请勿拔出设备或断开电源。</translation>
+    </message>
+    <message>
+        <source>The image holds no target; nothing was sent to the unit.</source>
+        <translation>该固件不包含任何升级目标，未向设备发送任何数据。</translation>
+    </message>
+    <message>
+        <source>The image was refused; nothing was sent to the unit.</source>
+        <translation>该固件被拒绝，未向设备发送任何数据。</translation>
+    </message>
+    <message>
+        <source>preparing</source>
+        <translation>准备</translation>
+    </message>
+    <message>
+        <source>erasing</source>
+        <translation>擦除</translation>
+    </message>
+    <message>
+        <source>waiting for the erase</source>
+        <translation>等待擦除完成</translation>
+    </message>
+    <message>
+        <source>programming</source>
+        <translation>写入</translation>
+    </message>
+    <message>
+        <source>checking the data</source>
+        <translation>校验数据</translation>
+    </message>
+    <message>
+        <source>%1 failed while %2.</source>
+        <translation>%1 在%2时失败。</translation>
+    </message>
+    <message>
+        <source>an image</source>
+        <translation>某个固件</translation>
+    </message>
+    <message>
+        <source>The last upgrade did not end: the tool stopped while it was flashing %1 from %2.</source>
+        <translation>上次升级没有完成：程序在将 %2 中的 %1 写入设备时停止。</translation>
+    </message>
+    <message>
+        <source>The last upgrade did not end: the tool stopped as it began to flash %1.</source>
+        <translation>上次升级没有完成：程序在开始写入 %1 时停止。</translation>
+    </message>
+    <message>
+        <source>It began at %1.</source>
+        <translation>升级开始于 %1。</translation>
+    </message>
+    <message>
+        <source>It began at %1 on the unit %2.</source>
+        <translation>升级开始于 %1，设备 %2。</translation>
+    </message>
+    <message>
+        <source>The unit may need this upgrade again.</source>
+        <translation>设备可能需要重新升级。</translation>
+    </message>
 </context>
 <context>
     <name>HistoryLog</name>
@@ -1682,6 +1798,39 @@
     <message>
         <source>%1 cannot be written.</source>
         <translation>无法写入 %1。</translation>
+    </message>
+</context>
+<context>
+    <name>SimControlWindow</name>
+    <message>
+        <source>Save sample image…</source>
+        <translation>保存示例固件…</translation>
+    </message>
+    <message>
+        <source>An image the tool takes (MCU1 and FPGA)…</source>
+        <translation>程序可接受的固件（MCU1 和 FPGA）…</translation>
+    </message>
+    <message>
+        <source>An image the tool refuses (cut short)…</source>
+        <translation>程序会拒绝的固件（文件不完整）…</translation>
+    </message>
+    <message>
+        <source>Save sample image</source>
+        <translation>保存示例固件</translation>
+    </message>
+    <message>
+        <source>Images (*.bin *.hex)</source>
+        <translation>固件 (*.bin *.hex)</translation>
+    </message>
+    <message>
+        <source>Not saved: %1</source>
+        <translation>未保存：%1</translation>
+    </message>
+    <message>
+        <source>Saved %1.
+Choose it on the Update page.</source>
+        <translation>已保存 %1。
+请在升级页面选择该文件。</translation>
     </message>
 </context>
 </TS>
