@@ -59,6 +59,9 @@ class MainWindowTest : public QObject
 {
     Q_OBJECT
 
+public slots:
+    void on_missing_object_clicked() {}
+
 private:
     std::unique_ptr<MainPage> page;
     Wireless_Video_Link* w = nullptr; // the start page never deletes it; the test does
@@ -367,6 +370,7 @@ private slots:
     {
         DebugCapture capture;
         auto window = std::make_unique<Wireless_Video_Link>();
+        QMetaObject::connectSlotsByName(this); // one unbound slot of its own
         static const QRegularExpression unbound(
             "^QMetaObject::connectSlotsByName: No matching signal for (on_(\\w+)_([A-Za-z0-9]+))\\(");
         QStringList unmatched, wrongly_unbound;
@@ -380,8 +384,9 @@ private slots:
         }
         QVERIFY2(wrongly_unbound.isEmpty(), qPrintable(wrongly_unbound.join(", ")));
         // Slots wired by hand (the poll's timer slot has no object) draw no
-        // warning at start-up.
-        QVERIFY2(unmatched.isEmpty(), qPrintable(unmatched.join(", ")));
+        // warning at start-up; the test's own unbound slot shows that the
+        // warnings are seen at all.
+        QCOMPARE(unmatched, QStringList{"on_missing_object_clicked"});
     }
 };
 
