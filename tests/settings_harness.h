@@ -99,6 +99,12 @@ public:
     bool opened = false;
 };
 
+// Connected as the user sees it: a handle, and the label says so.
+inline bool connected(const Wireless_Video_Link* w)
+{
+    return w->device_handle() && w->form()->label_connect->text() == "Connected";
+}
+
 // The user picking an entry of a combo box.
 inline void activate(QComboBox* box, int index)
 {

@@ -77,7 +77,7 @@ private:
         ui = w->form();
     }
 
-    bool connected() { return w->device_handle() && ui->label_connect->text() == "Connected"; }
+    bool connected() const { return harness::connected(w); }
 
     void install_chinese()
     {

@@ -6,6 +6,7 @@
 #include "libusb_sim.h"
 #include "sim_bus.h"
 #include "sim_unit.h"
+#include "testsupport.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -27,13 +28,6 @@ int code_of(const QString& name)
         {"PIPE", LIBUSB_ERROR_PIPE},     {"OTHER", LIBUSB_ERROR_OTHER},
         {"UNPLUG", kFaultUnplug}};
     return codes.contains(name) ? codes[name] : name.toInt();
-}
-
-std::shared_ptr<SimUnit> make_unit()
-{
-    auto unit = std::make_shared<SimUnit>();
-    unit->configure(SimUnit::GroundUnit, "QL2403150001", 0x123456, 1, 2, 3, 0x1440);
-    return unit;
 }
 
 int read_in(libusb_device_handle* h, uint8_t request, uint16_t len, unsigned timeout = 300)
@@ -127,7 +121,7 @@ private slots:
     {
         QFETCH(QString, steps);
         auto& bus = VirtualBus::instance();
-        auto dev = bus.plug(make_unit());
+        auto dev = bus.plug(testsupport::make_ground_unit());
         const uint8_t first_address = dev->address();
         Session s(2);
         QVERIFY(s.h[0] && s.h[1]);
@@ -201,7 +195,7 @@ private slots:
     {
         QFETCH(QString, how);
         QFETCH(int, timeout);
-        auto unit = make_unit();
+        auto unit = testsupport::make_ground_unit();
         auto dev = VirtualBus::instance().plug(unit);
         Session s;
         libusb_device_handle* h = s.h[0];
@@ -253,7 +247,7 @@ private slots:
     {
         QFETCH(QString, how);
         auto& bus = VirtualBus::instance();
-        auto unit = make_unit();
+        auto unit = testsupport::make_ground_unit();
         auto dev = bus.plug(unit);
         Session s;
         libusb_device_handle* h = s.h[0];

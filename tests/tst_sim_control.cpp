@@ -1,7 +1,7 @@
 // The "Simulated unit" control window drives the tool: its presets, USB
 // button, identity choices, distance, pairing button and faults change what
 // the running tool (start page, watcher thread, main window) shows.
-#include "testsupport.h"
+#include "settings_harness.h"
 
 #include "mainpage.h"
 #include "sim_control_window.h"
@@ -75,7 +75,7 @@ private:
         emit box->activated(index);
     }
 
-    bool connected() const { return w->device_handle() && ui->label_connect->text() == "Connected"; }
+    bool connected() const { return harness::connected(w); }
 
     QPushButton* preset_button(SimControlWindow::Preset preset) const
     {
