@@ -163,232 +163,219 @@ class TestSingleApplication : public QObject
     Q_OBJECT
 
 private slots:
-    void firstCopyIsNotRunning();
-    void laterStartDeliversMessage_data();
-    void laterStartDeliversMessage();
-    void otherIdIsIndependent();
-    void staleSocketDoesNotBlockStart_data();
-    void staleSocketDoesNotBlockStart();
-    void simultaneousStartsElectOne();
-    void messagesArriveInPieces_data();
-    void messagesArriveInPieces();
-    void oversizedLengthDropsConnection();
-    void activation_data();
-    void activation();
-};
+    void firstCopyIsNotRunning()
+    {
+        QVERIFY(!the_app()->isRunning());
+        QVERIFY(!the_app()->sendMessage(QStringLiteral("to nobody"), 100));
+        // Only this user may talk to the running copy.
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
+                                          | QFile::WriteOther | QFile::ExeOther;
+        QVERIFY(QFile::exists(socket_path(the_id)));
+        QCOMPARE(QFile::permissions(socket_path(the_id)) & others, QFile::Permissions());
+    }
 
-void TestSingleApplication::firstCopyIsNotRunning()
-{
-    QVERIFY(!the_app()->isRunning());
-    QVERIFY(!the_app()->sendMessage(QStringLiteral("to nobody"), 100));
-    // Only this user may talk to the running copy.
-    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
-                                      | QFile::WriteOther | QFile::ExeOther;
-    QVERIFY(QFile::exists(socket_path(the_id)));
-    QCOMPARE(QFile::permissions(socket_path(the_id)) & others, QFile::Permissions());
-}
+    void laterStartDeliversMessage_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("delivered");
+        QTest::newRow("raise") << QStringLiteral("raise_window_noop") << true;
+        QTest::newRow("empty") << QString() << true;
+        QTest::newRow("non-ASCII") << QStringLiteral("配对 → ok, Grüße") << true;
+        QTest::newRow("300 KB") << QString(300 * 1024, QLatin1Char('x')) << true;
+        QTest::newRow("over 1 MiB") << QString(1100 * 1024, QLatin1Char('y')) << false;
+    }
 
-void TestSingleApplication::laterStartDeliversMessage_data()
-{
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("delivered");
-    QTest::newRow("raise") << QStringLiteral("raise_window_noop") << true;
-    QTest::newRow("empty") << QString() << true;
-    QTest::newRow("non-ASCII") << QStringLiteral("配对 → ok, Grüße") << true;
-    QTest::newRow("300 KB") << QString(300 * 1024, QLatin1Char('x')) << true;
-    QTest::newRow("over 1 MiB") << QString(1100 * 1024, QLatin1Char('y')) << false;
-}
+    void laterStartDeliversMessage()
+    {
+        QFETCH(QString, message);
+        QFETCH(bool, delivered);
+        QSignalSpy received(the_app(), &SingleApplication::messageReceived);
 
-void TestSingleApplication::laterStartDeliversMessage()
-{
-    QFETCH(QString, message);
-    QFETCH(bool, delivered);
-    QSignalSpy received(the_app(), &SingleApplication::messageReceived);
+        QCOMPARE(run_sender(the_id, message.toUtf8()), delivered ? 0 : 2);
+        if (delivered) {
+            QTRY_COMPARE(received.count(), 1);
+            QCOMPARE(received.at(0).at(0).toString(), message);
+        } else {
+            QTest::qWait(100);
+            QCOMPARE(received.count(), 0);
+        }
+    }
 
-    QCOMPARE(run_sender(the_id, message.toUtf8()), delivered ? 0 : 2);
-    if (delivered) {
-        QTRY_COMPARE(received.count(), 1);
-        QCOMPARE(received.at(0).at(0).toString(), message);
-    } else {
-        QTest::qWait(100);
+    void otherIdIsIndependent()
+    {
+        QSignalSpy received(the_app(), &SingleApplication::messageReceived);
+        QCOMPARE(run_sender(the_id + QStringLiteral("-other"), "hello"), 3);
         QCOMPARE(received.count(), 0);
     }
-}
 
-void TestSingleApplication::otherIdIsIndependent()
-{
-    QSignalSpy received(the_app(), &SingleApplication::messageReceived);
-    QCOMPARE(run_sender(the_id + QStringLiteral("-other"), "hello"), 3);
-    QCOMPARE(received.count(), 0);
-}
-
-void TestSingleApplication::staleSocketDoesNotBlockStart_data()
-{
-    QTest::addColumn<QString>("leftover");
-    QTest::newRow("copy killed") << QStringLiteral("killed");
-    QTest::newRow("dead socket file") << QStringLiteral("socket");
-    QTest::newRow("plain file") << QStringLiteral("file");
-}
-
-void TestSingleApplication::staleSocketDoesNotBlockStart()
-{
-    QFETCH(QString, leftover);
-    const QString id = the_id + QStringLiteral("-stale-") + leftover;
-    const QString path = socket_path(id);
-
-    if (leftover == QLatin1String("killed")) {
-        QProcess* crashed = start_helper(this, {QStringLiteral("--serve"), id});
-        QCOMPARE(first_line(crashed), QByteArray("primary"));
-        crashed->kill(); // SIGKILL: no chance to clean up
-        QVERIFY(crashed->waitForFinished());
-    } else if (leftover == QLatin1String("socket")) {
-        QVERIFY(make_dead_socket(path));
-    } else {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("left over");
-    }
-    QVERIFY(QFile::exists(path));
-
-    QProcess* next = start_helper(this, {QStringLiteral("--serve"), id});
-    QCOMPARE(first_line(next), QByteArray("primary"));
-    QCOMPARE(run_sender(id, "after the crash"), 0);
-    QCOMPARE(first_line(next), "message " + QByteArray("after the crash").toHex());
-    QTRY_COMPARE(next->state(), QProcess::NotRunning);
-    QCOMPARE(next->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(next->exitCode(), 0);
-    QVERIFY(!QFile::exists(path)); // a clean exit leaves nothing behind
-}
-
-void TestSingleApplication::simultaneousStartsElectOne()
-{
-    for (int round = 0; round < 10; ++round) {
-        const QString id = the_id + QStringLiteral("-race-") + QString::number(round);
-        QProcess* a = start_helper(this, {QStringLiteral("--serve"), id});
-        QProcess* b = start_helper(this, {QStringLiteral("--serve"), id});
-        QByteArrayList lines{first_line(a), first_line(b)};
-        std::sort(lines.begin(), lines.end());
-        stop(a);
-        stop(b);
-        QLocalServer::removeServer(single_instance_server_name(id));
-        QCOMPARE(lines, (QByteArrayList{"primary", "running"}));
-    }
-}
-
-void TestSingleApplication::messagesArriveInPieces_data()
-{
-    QTest::addColumn<int>("piece");
-    QTest::newRow("1 byte") << 1;
-    QTest::newRow("3 bytes") << 3;
-    QTest::newRow("7 bytes") << 7;
-    QTest::newRow("all at once") << 0;
-}
-
-void TestSingleApplication::messagesArriveInPieces()
-{
-    QFETCH(int, piece);
-    const QStringList messages{QStringLiteral("first"), QString(), QStringLiteral("dritte Nachricht ✓")};
-    QByteArray bytes;
-    for (const QString& m : messages)
-        bytes += frame(m.toUtf8());
-
-    QSignalSpy received(the_app(), &SingleApplication::messageReceived);
-    QLocalSocket socket;
-    socket.connectToServer(single_instance_server_name(the_id));
-    QVERIFY(socket.waitForConnected(2000));
-    const int size = piece > 0 ? piece : bytes.size();
-    for (int at = 0; at < bytes.size(); at += size) {
-        socket.write(bytes.mid(at, size));
-        socket.flush();
-        QTest::qWait(2);
-    }
-    QTRY_COMPARE(received.count(), messages.size());
-    for (int i = 0; i < messages.size(); ++i)
-        QCOMPARE(received.at(i).at(0).toString(), messages.at(i));
-    QTRY_COMPARE(socket.bytesAvailable(), qint64(messages.size())); // one answer each
-}
-
-void TestSingleApplication::oversizedLengthDropsConnection()
-{
-    QSignalSpy received(the_app(), &SingleApplication::messageReceived);
+    void staleSocketDoesNotBlockStart_data()
     {
+        QTest::addColumn<QString>("leftover");
+        QTest::newRow("copy killed") << QStringLiteral("killed");
+        QTest::newRow("dead socket file") << QStringLiteral("socket");
+        QTest::newRow("plain file") << QStringLiteral("file");
+    }
+
+    void staleSocketDoesNotBlockStart()
+    {
+        QFETCH(QString, leftover);
+        const QString id = the_id + QStringLiteral("-stale-") + leftover;
+        const QString path = socket_path(id);
+
+        if (leftover == QLatin1String("killed")) {
+            QProcess* crashed = start_helper(this, {QStringLiteral("--serve"), id});
+            QCOMPARE(first_line(crashed), QByteArray("primary"));
+            crashed->kill(); // SIGKILL: no chance to clean up
+            QVERIFY(crashed->waitForFinished());
+        } else if (leftover == QLatin1String("socket")) {
+            QVERIFY(make_dead_socket(path));
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("left over");
+        }
+        QVERIFY(QFile::exists(path));
+
+        QProcess* next = start_helper(this, {QStringLiteral("--serve"), id});
+        QCOMPARE(first_line(next), QByteArray("primary"));
+        QCOMPARE(run_sender(id, "after the crash"), 0);
+        QCOMPARE(first_line(next), "message " + QByteArray("after the crash").toHex());
+        QTRY_COMPARE(next->state(), QProcess::NotRunning);
+        QCOMPARE(next->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(next->exitCode(), 0);
+        QVERIFY(!QFile::exists(path)); // a clean exit leaves nothing behind
+    }
+
+    void simultaneousStartsElectOne()
+    {
+        for (int round = 0; round < 10; ++round) {
+            const QString id = the_id + QStringLiteral("-race-") + QString::number(round);
+            QProcess* a = start_helper(this, {QStringLiteral("--serve"), id});
+            QProcess* b = start_helper(this, {QStringLiteral("--serve"), id});
+            QByteArrayList lines{first_line(a), first_line(b)};
+            std::sort(lines.begin(), lines.end());
+            stop(a);
+            stop(b);
+            QLocalServer::removeServer(single_instance_server_name(id));
+            QCOMPARE(lines, (QByteArrayList{"primary", "running"}));
+        }
+    }
+
+    void messagesArriveInPieces_data()
+    {
+        QTest::addColumn<int>("piece");
+        QTest::newRow("1 byte") << 1;
+        QTest::newRow("3 bytes") << 3;
+        QTest::newRow("7 bytes") << 7;
+        QTest::newRow("all at once") << 0;
+    }
+
+    void messagesArriveInPieces()
+    {
+        QFETCH(int, piece);
+        const QStringList messages{QStringLiteral("first"), QString(), QStringLiteral("dritte Nachricht ✓")};
+        QByteArray bytes;
+        for (const QString& m : messages)
+            bytes += frame(m.toUtf8());
+
+        QSignalSpy received(the_app(), &SingleApplication::messageReceived);
         QLocalSocket socket;
         socket.connectToServer(single_instance_server_name(the_id));
         QVERIFY(socket.waitForConnected(2000));
-        socket.write(QByteArray::fromHex("ffffffff") + "garbage");
-        socket.flush();
-        QTRY_COMPARE(socket.state(), QLocalSocket::UnconnectedState);
+        const int size = piece > 0 ? piece : bytes.size();
+        for (int at = 0; at < bytes.size(); at += size) {
+            socket.write(bytes.mid(at, size));
+            socket.flush();
+            QTest::qWait(2);
+        }
+        QTRY_COMPARE(received.count(), messages.size());
+        for (int i = 0; i < messages.size(); ++i)
+            QCOMPARE(received.at(i).at(0).toString(), messages.at(i));
+        QTRY_COMPARE(socket.bytesAvailable(), qint64(messages.size())); // one answer each
     }
+
+    void oversizedLengthDropsConnection()
     {
-        // A message cut short by its sender is dropped as well.
-        QLocalSocket socket;
-        socket.connectToServer(single_instance_server_name(the_id));
-        QVERIFY(socket.waitForConnected(2000));
-        socket.write(frame("never finished").left(9));
-        socket.flush();
-        QTest::qWait(20);
-    }
-    QTest::qWait(50);
-    QCOMPARE(received.count(), 0);
-
-    // The channel still works for the next copy.
-    QCOMPARE(run_sender(the_id, "still there"), 0);
-    QTRY_COMPARE(received.count(), 1);
-    QCOMPARE(received.at(0).at(0).toString(), QStringLiteral("still there"));
-}
-
-// Which window a message raises: the registered one (the later of two),
-// only when registered with activation, never one still hidden; asked
-// directly, the target is raised all the same.
-void TestSingleApplication::activation_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::addColumn<bool>("raised");
-    QTest::newRow("a later start raises and activates the window") << "sender" << true;
-    QTest::newRow("a hidden window stays hidden") << "hidden" << false;
-    QTest::newRow("the second registration replaces the first") << "two" << true;
-    QTest::newRow("registered without activation") << "no activation" << false;
-    QTest::newRow("asked directly") << "direct" << true;
-}
-
-void TestSingleApplication::activation()
-{
-    QFETCH(QString, how);
-    QFETCH(bool, raised);
-    const int receivers = the_app()->messageReceivers();
-    QWidget other, first, window;
-    if (how != "hidden") {
-        other.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&other));
-        first.showMinimized();
-        window.showMinimized();
-        QTRY_VERIFY(window.isMinimized() && first.isMinimized());
-        other.activateWindow();
-        QTRY_VERIFY(other.isActiveWindow());
-    }
-    if (how == "two")
-        the_app()->setActivationWindow(&first, true);
-    the_app()->setActivationWindow(&window, how != "no activation" && how != "direct");
-    QCOMPARE(the_app()->messageReceivers(), receivers + (how == "no activation" || how == "direct" ? 0 : 1));
-    if (how == "sender" || how == "hidden")
-        QCOMPARE(run_sender(the_id, "raise_window_noop"), 0);
-    else if (how == "direct")
-        the_app()->activateWindow();
-    else
-        emit the_app()->messageReceived(QStringLiteral("raise_window_noop"));
-    if (raised) {
-        QTRY_VERIFY(!window.isMinimized() && window.isVisible());
-        if (how == "sender")
-            QTRY_VERIFY(window.isActiveWindow());
-    } else {
+        QSignalSpy received(the_app(), &SingleApplication::messageReceived);
+        {
+            QLocalSocket socket;
+            socket.connectToServer(single_instance_server_name(the_id));
+            QVERIFY(socket.waitForConnected(2000));
+            socket.write(QByteArray::fromHex("ffffffff") + "garbage");
+            socket.flush();
+            QTRY_COMPARE(socket.state(), QLocalSocket::UnconnectedState);
+        }
+        {
+            // A message cut short by its sender is dropped as well.
+            QLocalSocket socket;
+            socket.connectToServer(single_instance_server_name(the_id));
+            QVERIFY(socket.waitForConnected(2000));
+            socket.write(frame("never finished").left(9));
+            socket.flush();
+            QTest::qWait(20);
+        }
         QTest::qWait(50);
-        QCOMPARE(window.isVisible(), how != "hidden");
-        QCOMPARE(window.isMinimized(), how != "hidden");
+        QCOMPARE(received.count(), 0);
+
+        // The channel still works for the next copy.
+        QCOMPARE(run_sender(the_id, "still there"), 0);
+        QTRY_COMPARE(received.count(), 1);
+        QCOMPARE(received.at(0).at(0).toString(), QStringLiteral("still there"));
     }
-    QVERIFY(how == "hidden" || first.isMinimized());
-    the_app()->setActivationWindow(nullptr, false);
-    QCOMPARE(the_app()->messageReceivers(), receivers);
-}
+
+    // Which window a message raises: the registered one (the later of two),
+    // only when registered with activation, never one still hidden; asked
+    // directly, the target is raised all the same.
+    void activation_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("raised");
+        QTest::newRow("a later start raises and activates the window") << "sender" << true;
+        QTest::newRow("a hidden window stays hidden") << "hidden" << false;
+        QTest::newRow("the second registration replaces the first") << "two" << true;
+        QTest::newRow("registered without activation") << "no activation" << false;
+        QTest::newRow("asked directly") << "direct" << true;
+    }
+
+    void activation()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, raised);
+        const int receivers = the_app()->messageReceivers();
+        QWidget other, first, window;
+        if (how != "hidden") {
+            other.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&other));
+            first.showMinimized();
+            window.showMinimized();
+            QTRY_VERIFY(window.isMinimized() && first.isMinimized());
+            other.activateWindow();
+            QTRY_VERIFY(other.isActiveWindow());
+        }
+        if (how == "two")
+            the_app()->setActivationWindow(&first, true);
+        the_app()->setActivationWindow(&window, how != "no activation" && how != "direct");
+        QCOMPARE(the_app()->messageReceivers(), receivers + (how == "no activation" || how == "direct" ? 0 : 1));
+        if (how == "sender" || how == "hidden")
+            QCOMPARE(run_sender(the_id, "raise_window_noop"), 0);
+        else if (how == "direct")
+            the_app()->activateWindow();
+        else
+            emit the_app()->messageReceived(QStringLiteral("raise_window_noop"));
+        if (raised) {
+            QTRY_VERIFY(!window.isMinimized() && window.isVisible());
+            if (how == "sender")
+                QTRY_VERIFY(window.isActiveWindow());
+        } else {
+            QTest::qWait(50);
+            QCOMPARE(window.isVisible(), how != "hidden");
+            QCOMPARE(window.isMinimized(), how != "hidden");
+        }
+        QVERIFY(how == "hidden" || first.isMinimized());
+        the_app()->setActivationWindow(nullptr, false);
+        QCOMPARE(the_app()->messageReceivers(), receivers);
+    }
+};
 
 int main(int argc, char** argv)
 {
