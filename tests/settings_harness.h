@@ -189,10 +189,10 @@ inline QString shown(QObject* o)
 // Checks "name=value; name?=shown|hidden; name!=enabled|disabled;
 // name%=<progress bar text>; name$=<style sheet>" (items apart by "; ")
 // below `root`; the differences, empty when everything is as written.
-inline QString mismatches(QObject* root, const QString& spec)
+inline QString mismatches(QObject* root, const QString& expected)
 {
     QStringList out;
-    for (const QString& item : spec.split(QStringLiteral("; "), Qt::SkipEmptyParts)) {
+    for (const QString& item : expected.split(QStringLiteral("; "), Qt::SkipEmptyParts)) {
         QString name = item.section('=', 0, 0).trimmed();
         const QString want = item.section('=', 1).trimmed();
         const QChar kind = name.back();
