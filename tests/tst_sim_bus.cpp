@@ -13,6 +13,7 @@
 
 #include <libusb.h>
 
+#include <atomic>
 #include <thread>
 
 using namespace sim;
@@ -231,6 +232,23 @@ private slots:
         unit->setUnknownRequestOutcome(kStall);
         dev->setLatency(std::chrono::microseconds(0));
         QCOMPARE(read_in(h, kReqDeviceInfo, 4), 4);
+    }
+
+    // Two threads on one handle, nothing serialising them: the unit sees
+    // both transfers at once, so that the tests of the program's locking
+    // would see an overlap.
+    void overlapIsVisible()
+    {
+        auto dev = VirtualBus::instance().plug(testsupport::make_ground_unit());
+        dev->setLatency(std::chrono::milliseconds(150));
+        Session s;
+        std::atomic<int> answered{0};
+        auto read = [&] { answered += read_in(s.h[0], kReqDeviceInfo, 4, 2000) == 4; };
+        std::thread a(read), b(read);
+        a.join();
+        b.join();
+        QCOMPARE(answered.load(), 2);
+        QCOMPARE(dev->maxConcurrentTransfers(), 2);
     }
 
     // An unplug ends a wait at once, whatever its timeout.
