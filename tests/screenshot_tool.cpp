@@ -1,15 +1,21 @@
 // Saves the start page and every page of the main window as PNG files, in
-// English and in Chinese, with a simulated ground unit plugged in.
+// English and in Chinese, with a simulated ground unit plugged in, and the
+// moments an operator meets on the way: the question before flashing, a
+// failed upgrade, the pairing dialog counting down and the status line
+// after a setting (confirmed, rejected).
 //   quorlan-screenshots [output-folder]     (default: docs/screenshots)
 // Files are named <page>_<en|zh>.png. Each shot is the window's own
 // rendering (QWidget::grab), so no desktop decoration or other window gets
 // into it.
 #include "app_main.h"
 #include <libusb.h>
+#include "binding_dialog.h"
 #include "debug_log.h"
 #include "mainpage.h"
 #include "sim_bus.h"
 #include "ui_wireless_video_link.h"
+#include "update_thread.h"
+#include "upgrade_control.h"
 #include "wireless_video_link.h"
 
 #include <QApplication>
@@ -19,11 +25,14 @@
 #include <QFile>
 #include <QFont>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <QTranslator>
 #include <functional>
 #include <memory>
@@ -70,25 +79,123 @@ bool save(QWidget* widget, const QDir& dir, const QString& page, const QString& 
     return true;
 }
 
-// An image with two targets, for the Update page to describe.
+// The sample image of the "Simulated unit" window (MCU1 and FPGA), for the
+// Update page to describe and to flash.
 QString write_sample_image(const QTemporaryDir& dir)
 {
-    QByteArray bytes(160 + 4096 + 2048, '\0');
-    auto put32 = [&bytes](int at, quint32 v) {
-        for (int i = 0; i < 4; ++i)
-            bytes[at + i] = char((v >> (8 * i)) & 0xFF);
-    };
-    put32(0, 0x84);  // MCU1
-    put32(4, 4096);
-    put32(8, 160);
-    put32(16, 0x85); // FPGA
-    put32(20, 2048);
-    put32(24, 160 + 4096);
+    const QByteArray bytes = upgrade_ui::sample_image();
     const QString path = dir.filePath(QStringLiteral("firmware.bin"));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         return QString();
     return path;
+}
+
+// The engine's pauses, a tenth as long: the shots need its texts, not its
+// timing.
+void quick_sleep(int ms)
+{
+    QThread::msleep(static_cast<unsigned long>(ms / 10));
+}
+
+bool answer_yes(QWidget*, const QString&, const QString&)
+{
+    return true;
+}
+
+// Runs `act` (which opens a modal dialog of type T and waits in it); once
+// the dialog has been up `after_ms`, `with_dialog` is called on it, which
+// saves it and closes it.
+template <typename T>
+bool while_open(const std::function<void()>& act, int after_ms, const std::function<bool(T*)>& with_dialog)
+{
+    bool ok = false;
+    bool done = false;
+    QElapsedTimer up;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (done || !dialog || !dialog->isVisible())
+            return;
+        if (!up.isValid())
+            up.start();
+        if (up.elapsed() < after_ms)
+            return;
+        done = true;
+        ok = with_dialog(dialog);
+    });
+    poll.start(50);
+    act();
+    return ok && done;
+}
+
+// The moments of an upgrade, a pairing and a setting, on a connected
+// window showing the sample image on its Update page.
+bool shoot_moments(Wireless_Video_Link* window, sim::SimUnit& unit, const QDir& dir, const QString& lang)
+{
+    Ui::Wireless_Video_Link* ui = window->form();
+    bool ok = true;
+
+    // The question before flashing, left with Cancel.
+    ui->pushButton_Update->click();
+    ok &= while_open<QMessageBox>([&] { ui->pushButton_upgrade->click(); }, 250, [&](QMessageBox* box) {
+        const bool saved = save(box, dir, QStringLiteral("upgrade_confirm"), lang);
+        box->button(QMessageBox::Cancel)->click();
+        return saved;
+    });
+
+    // Pairing, a few seconds into its wait (the unit not paired, its peer
+    // not answering), then cancelled.
+    unit.link().setPeerPairs(false);
+    unit.link().setBindByte(0);
+    ok &= while_open<Binding_Dialog>([&] { window->on_physical_Button_bind(); }, 2500, [&](Binding_Dialog* d) {
+        const bool saved = save(d, dir, QStringLiteral("pairing"), lang);
+        if (auto* cancel = d->findChild<QPushButton*>(QStringLiteral("pushButton_cancel")))
+            cancel->click();
+        return saved;
+    });
+    settle(500);
+    unit.link().setBindByte(1);
+    unit.link().setPeerPairs(true);
+
+    // The status line under the pages after a setting the unit confirmed,
+    // and after one it rejected.
+    ui->pushButton_configure->click();
+    ui->radioButton_sbus->click();
+    ok &= save(window, dir, QStringLiteral("setting_done"), lang);
+    unit.link().rejectNextSettings(1);
+    ui->radioButton_ppm->click();
+    ok &= save(window, dir, QStringLiteral("setting_rejected"), lang);
+    unit.link().clearSettingFaults();
+
+    // A failed upgrade, last: the simulated unit keeps answering status
+    // inquiries for the upgrade until one ends well. MCU1 goes through, the
+    // FPGA's programming fails; its warning box is closed, and the page
+    // keeps the red bar and the line naming what failed.
+    unit.upgrade().failProgramAtTransfer(sim::SimUpgrade::Fpga, 0);
+    updateThread::set_sleep_function(&quick_sleep);
+    upgrade_ui::set_confirm_upgrade_function(&answer_yes);
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            if (box->isVisible() && box->button(QMessageBox::Ok))
+                box->button(QMessageBox::Ok)->click();
+    });
+    closer.start(100);
+    ui->pushButton_Update->click();
+    ui->pushButton_upgrade->click();
+    auto* failure = window->findChild<QLabel*>(QStringLiteral("label_upgrade_failure"));
+    if (!failure || !wait_until([failure] { return !failure->isHidden(); }, 30000)) {
+        qWarning() << "the upgrade did not fail as planned";
+        ok = false;
+    }
+    ok &= save(window, dir, QStringLiteral("upgrade_failed"), lang);
+    wait_until([window] { return !window->upgrade_running(); }, 30000);
+    closer.stop();
+    unit.upgrade().failProgramAtTransfer(sim::SimUpgrade::Fpga, -1);
+    updateThread::set_sleep_function(nullptr);
+    upgrade_ui::set_confirm_upgrade_function(nullptr);
+    return ok;
 }
 
 bool shoot_language(const QDir& dir, const QString& lang)
@@ -145,6 +252,7 @@ bool shoot_language(const QDir& dir, const QString& lang)
         }
         window->on_test_show_clicked(); // Ctrl+T
         ok &= save(window, dir, QStringLiteral("test"), lang);
+        ok &= shoot_moments(window, *unit, dir, lang);
     }
 
     page.reset();
