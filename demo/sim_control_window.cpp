@@ -1,6 +1,9 @@
 #include "sim_control_window.h"
 #include "ui_sim_control_window.h"
 
+#include <QEvent>
+#include <iterator>
+
 #include "sim_bus.h"
 #include "upgrade_control.h"
 
@@ -197,22 +200,51 @@ void SimControlWindow::buildLists()
     for (int v = 0; v <= kHighestVariant; ++v)
         ui->comboBox_variant->addItem(tr("Variant %1").arg(v), v);
 
-    const struct { UpgradeFault step; const char* text; } steps[] = {
-        {Nowhere, QT_TR_NOOP("Nowhere")},
-        {EraseNeverDone, QT_TR_NOOP("Erase never finishes")},
-        {ProgramFails, QT_TR_NOOP("Programming reports a failure")},
-        {CheckRefused, QT_TR_NOOP("Data check refused")},
-        {ProcessorNeverReady, QT_TR_NOOP("Video processor never ready")},
-        {FifoStaysBusy, QT_TR_NOOP("Data FIFO stays busy")},
-        {Hi3798ResultNeverComes, QT_TR_NOOP("HI3798 result never comes")},
-        {Mcu2NeverBack, QT_TR_NOOP("MCU2 gone after its restart")},
-    };
-    for (const auto& s : steps)
-        ui->comboBox_upgrade_step->addItem(tr(s.text), int(s.step));
+    // In the order of the fault steps; retranslateLists() names them.
+    for (UpgradeFault step : {Nowhere, EraseNeverDone, ProgramFails, CheckRefused, ProcessorNeverReady,
+                              FifoStaysBusy, Hi3798ResultNeverComes, Mcu2NeverBack})
+        ui->comboBox_upgrade_step->addItem(QString(), int(step));
+    retranslateLists();
     fillTargets(Nowhere);
 
     ui->horizontalSlider_distance->setRange(0, kSliderSteps);
     ui->horizontalSlider_distance->setPageStep(kSliderSteps / 20);
+}
+
+void SimControlWindow::retranslateLists()
+{
+    ui->comboBox_unit_type->setItemText(0, tr("Ground unit"));
+    ui->comboBox_unit_type->setItemText(1, tr("Air unit"));
+    for (int i = 0; i < ui->comboBox_model->count(); ++i)
+        ui->comboBox_model->setItemText(i, modelText(ui->comboBox_model->itemData(i).toInt()));
+    ui->comboBox_generation->setItemText(0, tr("Extended"));
+    ui->comboBox_generation->setItemText(1, tr("Basic"));
+    for (int i = 0; i < ui->comboBox_variant->count(); ++i)
+        ui->comboBox_variant->setItemText(i, tr("Variant %1").arg(ui->comboBox_variant->itemData(i).toInt()));
+    static const char* const steps[] = {
+        QT_TR_NOOP("Nowhere"),
+        QT_TR_NOOP("Erase never finishes"),
+        QT_TR_NOOP("Programming reports a failure"),
+        QT_TR_NOOP("Data check refused"),
+        QT_TR_NOOP("Video processor never ready"),
+        QT_TR_NOOP("Data FIFO stays busy"),
+        QT_TR_NOOP("HI3798 result never comes"),
+        QT_TR_NOOP("MCU2 gone after its restart"),
+    };
+    for (int i = 0; i < ui->comboBox_upgrade_step->count() && i < int(std::size(steps)); ++i)
+        ui->comboBox_upgrade_step->setItemText(i, tr(steps[i]));
+}
+
+void SimControlWindow::changeEvent(QEvent* event)
+{
+    // The tool's language switch reaches this window too.
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+        retranslateLists();
+        fillTargets(UpgradeFault(ui->comboBox_upgrade_step->currentData().toInt()));
+        refresh();
+    }
+    QWidget::changeEvent(event);
 }
 
 void SimControlWindow::connectControls()

@@ -108,8 +108,13 @@ public slots:
 signals:
     void plugStateChanged(bool plugged);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void buildLists();
+    // The lists' texts in the current language (their order and data stay).
+    void retranslateLists();
     void connectControls();
     void identityEdited();
     void upgradeStepEdited();

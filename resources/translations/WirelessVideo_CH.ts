@@ -1832,5 +1832,283 @@ Choose it on the Update page.</source>
         <translation>已保存 %1。
 请在升级页面选择该文件。</translation>
     </message>
+    <message>
+        <source>Simulated unit</source>
+        <translation>模拟设备</translation>
+    </message>
+    <message>
+        <source>Presets</source>
+        <translation>预设</translation>
+    </message>
+    <message>
+        <source>2.4 GHz ground unit, healthy link</source>
+        <translation>2.4 GHz 地面端，链路良好</translation>
+    </message>
+    <message>
+        <source>weak link</source>
+        <translation>弱链路</translation>
+    </message>
+    <message>
+        <source>air unit attached</source>
+        <translation>连接天空端</translation>
+    </message>
+    <message>
+        <source>5.8 GHz</source>
+        <translation>5.8 GHz</translation>
+    </message>
+    <message>
+        <source>unit rejects settings</source>
+        <translation>设备拒绝设置</translation>
+    </message>
+    <message>
+        <source>old firmware</source>
+        <translation>旧固件</translation>
+    </message>
+    <message>
+        <source>USB</source>
+        <translation>USB</translation>
+    </message>
+    <message>
+        <source>Unplugged</source>
+        <translation>未插入</translation>
+    </message>
+    <message>
+        <source>Plug in</source>
+        <translation>插入</translation>
+    </message>
+    <message>
+        <source>Attached unit</source>
+        <translation>所连设备</translation>
+    </message>
+    <message>
+        <source>Unit</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>Band and model</source>
+        <translation>频段与型号</translation>
+    </message>
+    <message>
+        <source>Firmware</source>
+        <translation>固件</translation>
+    </message>
+    <message>
+        <source>Hardware variant</source>
+        <translation>硬件版本</translation>
+    </message>
+    <message>
+        <source>HI3798 video processor fitted</source>
+        <translation>装有 HI3798 视频处理器</translation>
+    </message>
+    <message>
+        <source>Radio link</source>
+        <translation>无线链路</translation>
+    </message>
+    <message>
+        <source>Distance</source>
+        <translation>距离</translation>
+    </message>
+    <message>
+        <source>Peer unit powered and in reach</source>
+        <translation>对端设备已上电且在范围内</translation>
+    </message>
+    <message>
+        <source>Peer unit joins pairing</source>
+        <translation>对端设备参与配对</translation>
+    </message>
+    <message>
+        <source>Press the unit&apos;s pairing button</source>
+        <translation>按下设备的配对按钮</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>设置</translation>
+    </message>
+    <message>
+        <source>Reject next setting</source>
+        <translation>拒绝下一个设置</translation>
+    </message>
+    <message>
+        <source>Ignore next setting</source>
+        <translation>忽略下一个设置</translation>
+    </message>
+    <message>
+        <source>Reject every setting</source>
+        <translation>拒绝所有设置</translation>
+    </message>
+    <message>
+        <source>Accept settings again</source>
+        <translation>重新接受设置</translation>
+    </message>
+    <message>
+        <source>Firmware upgrade</source>
+        <translation>固件升级</translation>
+    </message>
+    <message>
+        <source>Upgrades fail at</source>
+        <translation>升级失败于</translation>
+    </message>
+    <message>
+        <source>Part</source>
+        <translation>部件</translation>
+    </message>
+    <message>
+        <source>Model %1: unknown to the tool</source>
+        <translation>型号 %1：程序不认识</translation>
+    </message>
+    <message>
+        <source>Model %1: %2 GHz, %3 dBm</source>
+        <translation>型号 %1：%2 GHz，%3 dBm</translation>
+    </message>
+    <message>
+        <source>nothing</source>
+        <translation>无</translation>
+    </message>
+    <message>
+        <source>Ground unit</source>
+        <translation>地面端</translation>
+    </message>
+    <message>
+        <source>Air unit</source>
+        <translation>天空端</translation>
+    </message>
+    <message>
+        <source>Extended</source>
+        <translation>扩展</translation>
+    </message>
+    <message>
+        <source>Basic</source>
+        <translation>基本</translation>
+    </message>
+    <message>
+        <source>Variant %1</source>
+        <translation>版本 %1</translation>
+    </message>
+    <message>
+        <source>Nowhere</source>
+        <translation>不失败</translation>
+    </message>
+    <message>
+        <source>Erase never finishes</source>
+        <translation>擦除一直不完成</translation>
+    </message>
+    <message>
+        <source>Programming reports a failure</source>
+        <translation>烧写报告失败</translation>
+    </message>
+    <message>
+        <source>Data check refused</source>
+        <translation>数据校验被拒绝</translation>
+    </message>
+    <message>
+        <source>Video processor never ready</source>
+        <translation>视频处理器一直未就绪</translation>
+    </message>
+    <message>
+        <source>Data FIFO stays busy</source>
+        <translation>数据 FIFO 一直忙</translation>
+    </message>
+    <message>
+        <source>HI3798 result never comes</source>
+        <translation>HI3798 结果一直不来</translation>
+    </message>
+    <message>
+        <source>MCU2 gone after its restart</source>
+        <translation>MCU2 重启后消失</translation>
+    </message>
+    <message>
+        <source>SN %1, firmware %2.%3.%4
+MCU2 word 0x%5, baseband %6</source>
+        <translation>序列号 %1，固件 %2.%3.%4
+MCU2 字 0x%5，基带 %6</translation>
+    </message>
+    <message>
+        <source>(not needed)</source>
+        <translation>（不需要）</translation>
+    </message>
+    <message>
+        <source>Upgrades run through.</source>
+        <translation>升级正常进行。</translation>
+    </message>
+    <message>
+        <source>Every upgrade fails here (%1)
+until this is set back to &quot;Nowhere&quot;.</source>
+        <translation>每次升级都在此处失败（%1），
+直到改回“不失败”。</translation>
+    </message>
+    <message>
+        <source>Every upgrade fails here
+until this is set back to &quot;Nowhere&quot;.</source>
+        <translation>每次升级都在此处失败，
+直到改回“不失败”。</translation>
+    </message>
+    <message>
+        <source>Plugged in (%1)</source>
+        <translation>已插入（%1）</translation>
+    </message>
+    <message>
+        <source>air unit</source>
+        <translation>天空端</translation>
+    </message>
+    <message>
+        <source>ground unit</source>
+        <translation>地面端</translation>
+    </message>
+    <message>
+        <source>Swapping the unit...</source>
+        <translation>正在更换设备...</translation>
+    </message>
+    <message>
+        <source>Unplug</source>
+        <translation>拔出</translation>
+    </message>
+    <message>
+        <source>Pairing...</source>
+        <translation>配对中...</translation>
+    </message>
+    <message>
+        <source>Link up on %1 MHz.
+Ground unit hears %2 (SNR %3 dB).
+Air unit hears %4 (SNR %5 dB).</source>
+        <translation>链路已建立，频率 %1 MHz。
+地面端接收 %2（信噪比 %3 dB）。
+天空端接收 %4（信噪比 %5 dB）。</translation>
+    </message>
+    <message>
+        <source>Link down: the units are not paired.</source>
+        <translation>链路断开：设备未配对。</translation>
+    </message>
+    <message>
+        <source>Link down: the peer unit is off or out of reach.</source>
+        <translation>链路断开：对端设备未上电或不在范围内。</translation>
+    </message>
+    <message>
+        <source>Link down: too far apart.</source>
+        <translation>链路断开：距离太远。</translation>
+    </message>
+    <message>
+        <source>No setting received yet.</source>
+        <translation>尚未收到设置。</translation>
+    </message>
+    <message>
+        <source>done</source>
+        <translation>完成</translation>
+    </message>
+    <message>
+        <source>rejected</source>
+        <translation>被拒绝</translation>
+    </message>
+    <message>
+        <source>ignored</source>
+        <translation>被忽略</translation>
+    </message>
+    <message>
+        <source>answered 0x%1</source>
+        <translation>应答 0x%1</translation>
+    </message>
+    <message>
+        <source>Last setting: request 0x%1, %2.</source>
+        <translation>最后的设置：请求 0x%1，%2。</translation>
+    </message>
 </context>
 </TS>
