@@ -233,6 +233,11 @@ void SimControlWindow::retranslateLists()
     };
     for (int i = 0; i < ui->comboBox_upgrade_step->count() && i < int(std::size(steps)); ++i)
         ui->comboBox_upgrade_step->setItemText(i, tr(steps[i]));
+    if (QMenu* samples = ui->pushButton_sample_image->menu()) {
+        const QList<QAction*> actions = samples->actions();
+        actions.value(0)->setText(tr("An image the tool takes (MCU1 and FPGA)…"));
+        actions.value(1)->setText(tr("An image the tool refuses (cut short)…"));
+    }
 }
 
 void SimControlWindow::changeEvent(QEvent* event)
@@ -301,12 +306,12 @@ void SimControlWindow::connectControls()
     connect(ui->comboBox_upgrade_target, QOverload<int>::of(&QComboBox::activated), this,
             &SimControlWindow::upgradeStepEdited);
 
+    // The two sample images, named by retranslateLists().
     auto* samples = new QMenu(ui->pushButton_sample_image);
-    connect(samples->addAction(tr("An image the tool takes (MCU1 and FPGA)…")), &QAction::triggered, this,
-            [this] { saveSampleImage(false); });
-    connect(samples->addAction(tr("An image the tool refuses (cut short)…")), &QAction::triggered, this,
-            [this] { saveSampleImage(true); });
+    for (const bool refused : {false, true})
+        connect(samples->addAction(QString()), &QAction::triggered, this, [this, refused] { saveSampleImage(refused); });
     ui->pushButton_sample_image->setMenu(samples);
+    retranslateLists();
 }
 
 // ------------------------------------------------------------ USB
