@@ -232,6 +232,8 @@ public:
         });
         updateThread::set_sleep_function(&engine_sleep);
         upgrade_ui::set_close_question_function(&close_question);
+        // The operator says yes to every flash the soak starts.
+        upgrade_ui::set_confirm_upgrade_function([](QWidget*, const QString&, const QString&) { return true; });
         page = std::make_unique<MainPage>();
         page->show();
         w = page->main_window();
@@ -261,6 +263,7 @@ public:
         unit->upgrade().setRestartHandler(nullptr);
         updateThread::set_sleep_function(nullptr);
         upgrade_ui::set_close_question_function(nullptr);
+        upgrade_ui::set_confirm_upgrade_function(nullptr);
         Wireless_Video_Link* window = page ? page->main_window() : nullptr;
         page.reset();
         delete window; // the start page never deletes it
@@ -290,7 +293,7 @@ private:
     bool polling() const { return w->poll_timer()->isActive(); }
     // The Update page locks the window while a run lasts; the user can do
     // nothing else then.
-    bool upgrading() const { return upgrade.engine || !ui->pushButton_upgrade->isEnabled(); }
+    bool upgrading() const { return upgrade.engine || w->upgrade_running(); }
     bool user_can_act() const
     {
         return !busy && !QApplication::activeModalWidget() && connected() && !upgrading();
@@ -580,7 +583,7 @@ private:
         ui->lineEdit_file->setText(path);
         ui->pushButton_upgrade->click();
         auto* engine = w->findChild<updateThread*>();
-        if (!engine || engine->isFinished() || ui->pushButton_upgrade->isEnabled())
+        if (!engine || engine->isFinished() || !w->upgrade_running())
             return; // not started (the unit went away meanwhile)
         ++fig.upgrades;
         upgrade = Upgrade{};
@@ -629,7 +632,7 @@ private:
     // success the flash against the image.
     void check_upgrade_end()
     {
-        if (!upgrade.engine || !upgrade.engine->isFinished() || !ui->pushButton_upgrade->isEnabled())
+        if (!upgrade.engine || !upgrade.engine->isFinished() || w->upgrade_running())
             return;
         const bool ok = upgrade.engine->succeeded();
         if (ok != (upgrade.last == QLatin1String("Upgrade success")))
