@@ -269,24 +269,12 @@ private slots:
     // Bytes widened without sign extension, words whole, and bound as such.
     void record_from_status_bytes()
     {
-        unsigned char st[64] = {};
-        unsigned char st2[16] = {};
-        auto put32 = [&](int off, uint32_t v) {
-            for (int i = 0; i < 4; ++i)
-                st[off + i] = uint8_t(v >> (8 * i));
-        };
-        const uint32_t words[] = {5805, 4000000000u, 11, 0x800000FCu, 12, 13};
-        for (int i = 0; i < 6; ++i)
-            put32(4 * i, words[i]);
-        const uint8_t bytes24[] = {6, 0, 0, 0, 0, 0, 21, 0xF0, 0xFF, 22, 0x81, 55};
-        std::copy(bytes24, bytes24 + 12, st + 24);
-        const uint32_t words36[] = {4, 3, 0xFFFFFFFFu, 1234, 99, 0xFFFFFFFEu};
-        for (int i = 0; i < 6; ++i)
-            put32(36 + 4 * i, words36[i]);
-        st[60] = 0x21;
-        st2[4] = 57;
-        st2[5] = 200;
-        const statlog::LogRecord record = statlog::make_log_record(st, st2);
+        const QByteArray st = QByteArray::fromHex("ad160000 00286bee 0b000000 fc000080 0c000000 0d000000 06000000 "
+                                                  "000015f0 ff168137 04000000 03000000 ffffffff d2040000 63000000 "
+                                                  "feffffff 21000000");
+        const QByteArray st2 = QByteArray::fromHex("00000000 39c80000 00000000 00000000");
+        const statlog::LogRecord record = statlog::make_log_record(reinterpret_cast<const unsigned char*>(st.constData()),
+                                                                   reinterpret_cast<const unsigned char*>(st2.constData()));
         QCOMPARE(statlog::open_log("X"), 0);
         QCOMPARE(statlog::insert_row(record, "2026-01-01 00:00:00"), 0);
         QCOMPARE(rows_of("SNX", true), QStringList{text_of(record)});
