@@ -82,6 +82,9 @@ void Wireless_Video_Link::build_feedback()
     for (int i = 0; i < 5; ++i) {
         QPushButton* button = const_cast<QPushButton*>(buttons[i]);
         button->setFocusPolicy(Qt::StrongFocus);
+        // Narrower than its text allows: the window may be narrower than
+        // the title bar with every label (the buttons then show their icons).
+        button->setMinimumWidth(button->iconSize().width() + 28);
         auto* key = new QShortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + i)), this);
         connect(key, &QShortcut::activated, button, [button] {
             if (button->isVisible() && button->isEnabled())
@@ -126,6 +129,28 @@ bool Wireless_Video_Link::chinese_shown() const
     return tr("About") != QLatin1String("About");
 }
 
+void Wireless_Video_Link::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (ui && language_button)
+        apply_compact_navigation();
+}
+
+void Wireless_Video_Link::apply_compact_navigation()
+{
+    // Below this width the page buttons' labels would be cut: they show
+    // their icons, and their names in the tool tips.
+    constexpr int kCompactBelow = 1100;
+    const bool compact = width() < kCompactBelow;
+    for (QPushButton* button : {ui->pushButton_infomation, ui->pushButton_status, ui->pushButton_frequency,
+                                ui->pushButton_configure, ui->pushButton_Update}) {
+        if (!button->text().isEmpty())
+            button->setProperty("full_text", button->text());
+        const QString full = button->property("full_text").toString();
+        button->setText(compact ? QString() : full);
+    }
+}
+
 void Wireless_Video_Link::apply_feedback_texts()
 {
     const std::pair<QPushButton*, const char*> tips[] = {
@@ -133,8 +158,12 @@ void Wireless_Video_Link::apply_feedback_texts()
         {ui->pushButton_frequency, "Ctrl+3"},  {ui->pushButton_configure, "Ctrl+4"},
         {ui->pushButton_Update, "Ctrl+5"},
     };
-    for (const auto& [button, key] : tips)
-        button->setToolTip(tr("%1 (%2)").arg(button->text(), QLatin1String(key)));
+    for (const auto& [button, key] : tips) {
+        if (!button->text().isEmpty())
+            button->setProperty("full_text", button->text());
+        button->setToolTip(tr("%1 (%2)").arg(button->property("full_text").toString(), QLatin1String(key)));
+    }
+    apply_compact_navigation();
     test_page_marker->setText(tr("Test page (Ctrl+T)"));
     if (simulated) {
         setWindowTitle(tr("Quorlan (simulated unit)"));

@@ -232,6 +232,8 @@ public slots:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Narrow windows show the page buttons as icons only.
+    void resizeEvent(QResizeEvent* event) override;
     // While an upgrade runs, asks first; stops the upgrade before closing
     // (upgrade/upgrade_control.cpp).
     void closeEvent(QCloseEvent* event) override;
@@ -249,6 +251,7 @@ private:
     // Which controls can act: readings need a unit, settings a unit and no
     // upgrade.
     void apply_control_state();
+    void apply_compact_navigation();
     bool connection_is_open() const;
     bool chinese_shown() const;
     QLabel* setting_result = nullptr;

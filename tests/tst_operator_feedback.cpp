@@ -242,6 +242,19 @@ private slots:
         QCOMPARE(key->echoMode(), QLineEdit::Normal);
     }
 
+    // A narrow window (a 1366 x 768 screen beside the demo's other window)
+    // shows the page buttons as icons, their names in the tool tips.
+    void narrow_window_keeps_its_pages()
+    {
+        Window h;
+        h.w->resize(820, 700);
+        QVERIFY(h.ui->pushButton_status->text().isEmpty());
+        QVERIFY(h.ui->pushButton_status->toolTip().startsWith("Status"));
+        QVERIFY(h.w->minimumSizeHint().width() <= 820 && h.w->minimumSizeHint().height() <= 700);
+        h.w->resize(1200, 800);
+        QCOMPARE(h.ui->pushButton_status->text(), QString("Status"));
+    }
+
     void page_shortcuts_data()
     {
         QTest::addColumn<int>("key");
