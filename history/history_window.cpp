@@ -718,20 +718,28 @@ QString HistoryWindow::suggested_name(const QString& suffix) const
     return QDir(dir).filePath(unit + QLatin1Char('_') + start + suffix);
 }
 
-bool HistoryWindow::export_csv()
+QString HistoryWindow::export_path(const QString& title, const QString& suffix, const QString& filter)
 {
-    if (current < 0)
-        return false;
-    const QString path = save_dialog(this, tr("Export the recording as CSV"),
-                                     suggested_name(QStringLiteral(".csv")), tr("CSV files (*.csv)"));
+    const QString path = save_dialog(this, title, suggested_name(suffix), filter);
     if (path.isEmpty())
-        return false;
+        return QString();
     // The log is only ever read: never let an export replace it.
     if (log && QFileInfo(path).exists()
         && QFileInfo(path).canonicalFilePath() == QFileInfo(log->path()).canonicalFilePath()) {
         show_message(tr("The export would replace the log itself; choose another file."));
-        return false;
+        return QString();
     }
+    return path;
+}
+
+bool HistoryWindow::export_csv()
+{
+    if (current < 0)
+        return false;
+    const QString path = export_path(tr("Export the recording as CSV"), QStringLiteral(".csv"),
+                                     tr("CSV files (*.csv)"));
+    if (path.isEmpty())
+        return false;
     QSaveFile file(path);
     const QByteArray text = csv_text(samples, recs.at(current)).toUtf8();
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
@@ -746,15 +754,9 @@ bool HistoryWindow::save_png()
 {
     if (current < 0)
         return false;
-    const QString path = save_dialog(this, tr("Save the plot as PNG"), suggested_name(QStringLiteral(".png")),
-                                     tr("PNG images (*.png)"));
+    const QString path = export_path(tr("Save the plot as PNG"), QStringLiteral(".png"), tr("PNG images (*.png)"));
     if (path.isEmpty())
         return false;
-    if (log && QFileInfo(path).exists()
-        && QFileInfo(path).canonicalFilePath() == QFileInfo(log->path()).canonicalFilePath()) {
-        show_message(tr("The export would replace the log itself; choose another file."));
-        return false;
-    }
     if (!ui->widget_plot->grab().save(path, "PNG")) {
         show_message(tr("%1 cannot be written.").arg(QDir::toNativeSeparators(path)));
         return false;

@@ -83,6 +83,9 @@ private:
     void show_date_note();
     QString unit_label(const QString& table) const;
     QString suggested_name(const QString& suffix) const;
+    // Where an export goes: empty when cancelled or when it would be the
+    // log itself (said in the window).
+    QString export_path(const QString& title, const QString& suffix, const QString& filter);
 
     Ui::HistoryWindow* ui = nullptr;
     std::unique_ptr<history::LogFile> log;
