@@ -38,6 +38,16 @@ QString style_sheet_text()
     return QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
 }
 
+void apply_tool_look(QApplication& app)
+{
+    quorlan_init_resources();
+    QFont font;
+    font.setPointSize(10);
+    font.setFamily(QStringLiteral("Microsoft YaHei"));
+    QApplication::setFont(font);
+    app.setStyleSheet(style_sheet_text());
+}
+
 int run_application(int argc, char** argv, const std::function<void(MainPage*)>& started, bool simulated)
 {
     quorlan_init_resources();
@@ -52,12 +62,7 @@ int run_application(int argc, char** argv, const std::function<void(MainPage*)>&
     if (!debuglog::install())
         qWarning().noquote() << "cannot write the debug log in" << debuglog::default_folder();
 
-    QFont font;
-    font.setPointSize(10);
-    font.setFamily(QStringLiteral("Microsoft YaHei"));
-    QApplication::setFont(font);
-
-    app.setStyleSheet(style_sheet_text());
+    apply_tool_look(app);
 
     // The start page owns the catalogue from here on, so that its
     // "English" button can take out the one chosen by the system language.

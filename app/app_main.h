@@ -6,6 +6,7 @@
 #include <functional>
 
 class MainPage;
+class QApplication;
 
 // Runs the tool: single instance, font, style sheet, translation, start
 // page, event loop. `started` (optional) is called with the start page
@@ -21,3 +22,7 @@ void quorlan_init_resources();
 
 // The tool's style sheet as it applies it (the text ends at the first NUL).
 QString style_sheet_text();
+
+// The look the tool gives itself at start-up: its font and style sheet (the
+// resources registered first). The benchmarks and screenshots use it too.
+void apply_tool_look(QApplication& app);

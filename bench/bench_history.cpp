@@ -143,16 +143,6 @@ void settle(int ms)
     }
 }
 
-void apply_tool_look(QApplication& app)
-{
-    quorlan_init_resources();
-    QFont font;
-    font.setPointSize(10);
-    font.setFamily(QStringLiteral("Microsoft YaHei"));
-    QApplication::setFont(font);
-    app.setStyleSheet(style_sheet_text());
-}
-
 // In a process of its own: the window shown empty, then the file opened
 // and plotted. Prints open_ms, load_ms and mem_mb.
 int measure(QApplication& app, const QString& path)

@@ -779,12 +779,7 @@ int main(int argc, char** argv)
     const int64_t bench_t0 = now_ns();
     QApplication app(argc, argv);
     // As the tool starts: resources, font, style sheet.
-    quorlan_init_resources();
-    QFont font;
-    font.setPointSize(10);
-    font.setFamily(QStringLiteral("Microsoft YaHei"));
-    QApplication::setFont(font);
-    app.setStyleSheet(style_sheet_text());
+    apply_tool_look(app);
 
     const QString dir = QCoreApplication::applicationDirPath();
     const QString app_real = dir + QStringLiteral("/quorlan-bench-app");

@@ -281,11 +281,7 @@ int main(int argc, char** argv)
     debuglog::install();
 
     // The look the tool gives itself at start-up.
-    QFont font;
-    font.setPointSize(10);
-    font.setFamily(QStringLiteral("Microsoft YaHei"));
-    QApplication::setFont(font);
-    app.setStyleSheet(style_sheet_text());
+    apply_tool_look(app);
 
     bool ok = true;
     for (const QString& lang : {QStringLiteral("en"), QStringLiteral("zh")})
