@@ -53,7 +53,7 @@ bool write_flight(const QString& path, const QString& table, const QDateTime& st
     std::mutex mutex;
     sim::SimLink link(mutex);
     link.setNoiseSeed(7);
-    link.setFrequency(2437);
+    link.updateSettings([](sim::LinkSettings& s) { s.frequency = 2437; });
     bool ok = false;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("flight"));
@@ -67,7 +67,7 @@ bool write_flight(const QString& path, const QString& table, const QDateTime& st
                 const double phase = 2 * M_PI * (i % 2400) / 2400.0;
                 const double metres = 200 + 7800 * (0.5 - 0.5 * std::cos(phase));
                 link.setAirDistance(metres);
-                link.setDownlinkCode(metres > 6000 ? 5 : 8);
+                link.updateSettings([metres](sim::LinkSettings& s) { s.downlinkCode = metres > 6000 ? 5 : 8; });
                 link.setPeerPresent(i % 3000 < 1500 || i % 3000 >= 1515);
                 const auto st = link.devStatus();
                 const auto st2 = link.devStatus2();

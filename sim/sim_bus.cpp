@@ -16,12 +16,12 @@ SimDevice::SimDevice(std::shared_ptr<SimUnit> unit, uint16_t vid, uint16_t pid)
 {
 }
 
-void SimDevice::failNext(int request, int code, int times)
+void SimDevice::failNext(int request, Fault fault, int times)
 {
     if (times == 0)
         return;
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_faults.push_back({request, code, times});
+    m_faults.push_back({request, fault, times});
 }
 
 void SimDevice::clearFaults()
@@ -37,7 +37,7 @@ int SimDevice::takeFault(int request)
                            || (it->request == kAnyControl && request != kBulk);
         if (!match)
             continue;
-        const int code = it->code;
+        const int code = int(it->fault);
         if (it->times > 0 && --it->times == 0)
             m_faults.erase(it);
         return code;
@@ -164,6 +164,7 @@ bool SimDevice::waitUnlessUnplugged(std::unique_lock<std::mutex>& lock,
 
 void SimDevice::finishTransfer(Transfer& t)
 {
+    t.discarded = t.result == LIBUSB_ERROR_TIMEOUT;
     t.end_us = VirtualBus::instance().nowUs();
     t.thread = std::this_thread::get_id();
     // A demo left running for days must not grow without end: past the
@@ -236,7 +237,7 @@ int SimDevice::control(uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue,
             return finish(rc);
     }
 
-    if (fault == kFaultUnplug) {
+    if (fault == int(Fault::Unplug)) {
         lock.unlock();
         // shared_from_this is empty only for a device made outside plug().
         if (auto self = weak_from_this().lock())
@@ -271,7 +272,7 @@ int SimDevice::control(uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue,
     answer = std::min<int>(answer, wLength);
     if (!in)
         answer = wLength; // a completed OUT data stage always moves all of it
-    if (fault == kFaultShort)
+    if (fault == int(Fault::Short))
         answer = std::max(0, std::min<int>(answer, wLength - 1));
     if (in && answer > 0) {
         if (data)
@@ -342,7 +343,7 @@ int SimDevice::bulk(uint8_t endpoint, uint8_t* data, int length, int* transferre
             return finish(LIBUSB_ERROR_TIMEOUT);
     }
 
-    if (fault == kFaultUnplug) {
+    if (fault == int(Fault::Unplug)) {
         lock.unlock();
         if (auto self = weak_from_this().lock())
             VirtualBus::instance().unplug(self);
@@ -375,7 +376,7 @@ int SimDevice::bulk(uint8_t endpoint, uint8_t* data, int length, int* transferre
     if (answer < 0)
         return finish(LIBUSB_ERROR_IO);
     moved = std::min(answer, length);
-    if (fault == kFaultShort)
+    if (fault == int(Fault::Short))
         moved = std::max(0, std::min(moved, length - 1));
     if (!in)
         t.data.resize(static_cast<size_t>(moved));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "sim_unit.h"
+#include "sim_wire.h"
 
 #include <atomic>
 #include <chrono>
@@ -16,31 +17,6 @@
 #include <vector>
 
 namespace sim {
-
-// Fault codes besides libusb's own negative error codes.
-enum FaultCode : int {
-    kFaultShort = 1000,  // an IN request answers one byte fewer than asked
-    kFaultUnplug = 1001, // the unit is pulled out while the request runs
-};
-
-// One transfer as seen on the wire.
-struct Transfer
-{
-    enum Kind { Control, Bulk };
-    Kind kind = Control;
-    int64_t t_us = 0;     // microseconds since the bus was created (monotonic)
-    int64_t end_us = 0;   // when the call returned
-    uint8_t bmRequestType = 0;
-    uint8_t bRequest = 0;
-    uint16_t wValue = 0;
-    uint16_t wIndex = 0;
-    uint16_t wLength = 0;
-    uint8_t endpoint = 0; // bulk only
-    std::vector<uint8_t> data; // bytes sent (OUT) or answered (IN)
-    int result = 0;            // byte count or libusb error code
-    unsigned timeout_ms = 0;
-    std::thread::id thread;
-};
 
 // One unit as it sits on the bus. Transfers on it follow libusb on Linux:
 // control transfers need no claim (vendor requests are not checked against
@@ -59,16 +35,17 @@ public:
     uint16_t productId() const { return m_pid; }
     bool plugged() const { return m_plugged.load(); }
 
-    // Fault injection. `request` is a bRequest code, kAnyControl or kBulk;
-    // `code` a libusb error code (-1 I/O, -4 no device, -7 timeout, -9 pipe,
-    // ...) or a FaultCode. The next `times` matching transfers fail; a
-    // negative `times` fails every matching transfer until clearFaults().
-    // A -7 lasts the transfer's timeout; a -9 on bulk halts the endpoint;
-    // the unit does not see a failed request. kFaultShort moves one byte
-    // fewer than asked (bulk: `transferred` one less, result 0).
+    // Fault injection. `request` is a bRequest code, kAnyControl or kBulk.
+    // The next `times` matching transfers meet `fault`; a negative `times`
+    // fails every matching transfer until clearFaults(). A timeout lasts
+    // the transfer's timeout; a pipe error on bulk halts the endpoint; the
+    // unit does not see a failed request. Short moves one byte fewer than
+    // asked (bulk: `transferred` one less, result 0).
     static constexpr int kAnyControl = -1;
     static constexpr int kBulk = 0x100;
-    void failNext(int request, int code, int times = 1);
+    void failNext(int request, Fault fault, int times = 1);
+    // The same, the fault given as its libusb error code.
+    void failNext(int request, int libusbCode, int times = 1) { failNext(request, Fault(libusbCode), times); }
     void clearFaults();
 
     // Failures of the connection steps (0 = succeed); they last until reset.
@@ -142,7 +119,7 @@ private:
     std::atomic<bool> m_plugged{true};
     mutable std::mutex m_mutex;
     std::condition_variable m_unplugCv;
-    struct PendingFault { int request; int code; int times; };
+    struct PendingFault { int request; Fault fault; int times; };
     std::vector<PendingFault> m_faults;
     int m_openFailure = 0;
     int m_claimFailure = 0;

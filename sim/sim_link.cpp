@@ -209,16 +209,16 @@ void SimLink::buildDevStatus(uint8_t* out) const
 {
     const Measured m = reported();
     std::memset(out, 0, kDevStatusLen);
-    putU32(out + 0, m_set.freq);
+    putU32(out + 0, m_set.frequency);
     putU32(out + 4, m_gPass);
     putU32(out + 8, m_gFail);
-    putU32(out + 12, m_set.groundPower);
+    putU32(out + 12, m_set.groundPowerWord);
     putU32(out + 16, m_aPass);
     putU32(out + 20, m_aFail);
     out[24] = m.downlink;
-    out[26] = m_set.freqMode;
+    out[26] = m_set.frequencyMode;
     out[27] = m_bind;
-    out[29] = m_set.baud;
+    out[29] = m_set.baudIndex;
     out[30] = m.gSnr;
     out[31] = static_cast<uint8_t>(m.gVga);
     out[32] = m.gRssi1;
@@ -227,11 +227,11 @@ void SimLink::buildDevStatus(uint8_t* out) const
     out[35] = m.aRssi1;
     putU32(out + 36, m.gLink);
     putU32(out + 40, m.aLink);
-    putU32(out + 44, m_set.airPower);
+    putU32(out + 44, m_set.airPowerWord);
     putU32(out + 48, m.range);
     putU32(out + 52, m_ethLost);
     putU32(out + 56, m_ethRecv);
-    out[60] = m_set.antenna;
+    out[60] = m_set.antennaByte;
     out[61] = m_set.rcMode;
     out[62] = pairButtonByte();
 }
@@ -245,14 +245,14 @@ void SimLink::buildDevStatus2(uint8_t* out) const
     out[4] = m.aRssi2;
     out[5] = m.gRssi2;
     out[6] = m_set.flags;
-    out[7] = m_set.profile;
+    out[7] = m_set.profileByte;
     putU32(out + 8, m.upRate);
     putU32(out + 12, m.downRate);
 }
 
 void SimLink::buildProStatus(uint8_t* out) const
 {
-    putU32(out, m_set.config);
+    putU32(out, m_set.configWord);
     for (int i = 0; i < ProCounterCount; ++i)
         putU32(out + 4 + 4 * i, m_pro[size_t(i)]);
 }
@@ -266,8 +266,8 @@ void SimLink::buildScan(uint8_t* out) const
     }
     // The link's own carrier shows on its channel.
     const Measured m = model();
-    if (m.up && b.scanStep && m_set.freq >= b.scanFirst) {
-        const uint32_t off = m_set.freq - b.scanFirst;
+    if (m.up && b.scanStep && m_set.frequency >= b.scanFirst) {
+        const uint32_t off = m_set.frequency - b.scanFirst;
         const uint32_t idx = (off + b.scanStep / 2) / b.scanStep;
         if (idx < uint32_t(b.scanCount))
             out[idx] = std::min(out[idx], magnitude(m.gMag));
@@ -279,17 +279,17 @@ void SimLink::buildScan(uint8_t* out) const
 
 uint8_t SimLink::pairButtonByte() const
 {
-    if (m_pinPairButton)
-        return *m_pinPairButton;
+    if (m_pins.pairButton)
+        return *m_pins.pairButton;
     return m_buttonReads > 0 ? kPairButtonPressed : 0;
 }
 
 // ------------------------------------------------------------- the model
 
-SimLink::Settings SimLink::factorySettings() const
+LinkSettings SimLink::factorySettings() const
 {
-    Settings s;
-    s.freq = bandOf(m_band).firstChannel;
+    LinkSettings s;
+    s.frequency = bandOf(m_band).firstChannel;
     return s;
 }
 
@@ -297,14 +297,14 @@ SimLink::Measured SimLink::model() const
 {
     Measured m;
     const bool testMode = m_set.testWord[3] & 0x80;
-    m.downlink = testMode ? uint8_t(m_set.testWord[2] >> 4) : m_set.downlink;
+    m.downlink = testMode ? uint8_t(m_set.testWord[2] >> 4) : m_set.downlinkCode;
 
     // Free-space path loss; the ground unit hears the air unit's transmit
     // power and the other way round.
-    const double mhz = m_set.freq ? double(m_set.freq) : 2400.0;
+    const double mhz = m_set.frequency ? double(m_set.frequency) : 2400.0;
     const double fspl = 20.0 * std::log10(std::max(m_distance, 1.0)) + 20.0 * std::log10(mhz) - 27.55;
-    m.gMag = fspl - kAntennaGainDb - double(m_set.airPower & 0x1F);
-    m.aMag = fspl - kAntennaGainDb - double(m_set.groundPower & 0x1F);
+    m.gMag = fspl - kAntennaGainDb - double(m_set.airPowerWord & 0x1F);
+    m.aMag = fspl - kAntennaGainDb - double(m_set.groundPowerWord & 0x1F);
     const double gSnr = std::clamp(-kNoiseFloorDbm - m.gMag, 0.0, kMaxSnr);
     const double aSnr = std::clamp(-kNoiseFloorDbm - m.aMag, 0.0, kMaxSnr);
 
@@ -340,19 +340,20 @@ SimLink::Measured SimLink::reported() const
         if (p)
             field = *p;
     };
-    pin(m.gRssi1, m_pinGRssi1);
-    pin(m.gRssi2, m_pinGRssi2);
-    pin(m.aRssi1, m_pinARssi1);
-    pin(m.aRssi2, m_pinARssi2);
-    pin(m.gSnr, m_pinGSnr);
-    pin(m.aSnr, m_pinASnr);
-    pin(m.gVga, m_pinGVga);
-    pin(m.aVga, m_pinAVga);
-    pin(m.range, m_pinRange);
-    pin(m.gLink, m_pinGLink);
-    pin(m.aLink, m_pinALink);
-    pin(m.upRate, m_pinUpRate);
-    pin(m.downRate, m_pinDownRate);
+    const Pins& p = m_pins;
+    pin(m.gRssi1, p.groundRssi1);
+    pin(m.gRssi2, p.groundRssi2);
+    pin(m.aRssi1, p.airRssi1);
+    pin(m.aRssi2, p.airRssi2);
+    pin(m.gSnr, p.groundSnr);
+    pin(m.aSnr, p.airSnr);
+    pin(m.gVga, p.groundVga);
+    pin(m.aVga, p.airVga);
+    pin(m.range, p.range);
+    pin(m.gLink, p.groundLink);
+    pin(m.aLink, p.airLink);
+    pin(m.upRate, p.uplinkKbps);
+    pin(m.downRate, p.downlinkKbps);
     return m;
 }
 
@@ -384,7 +385,7 @@ void SimLink::step()
         return;
     const Rate* rate = rateOf(m.downlink);
     const uint32_t blocks = rate ? rate->kbps / 8 : 0;
-    const bool arq = m_set.config & 0x01;
+    const bool arq = m_set.configWord & 0x01;
 
     // Downlink: with ARQ every failed block is sent once more, and only
     // what fails again is lost.
@@ -560,14 +561,14 @@ bool SimLink::apply(uint8_t request, const uint8_t* data, uint16_t length)
         if (b & 0x02) {
             restoreLocked(); // the restore bit itself is never kept
         } else {
-            m_set.config = (m_set.config & ~0xFFu) | b;
+            m_set.configWord = (m_set.configWord & ~0xFFu) | b;
         }
         return true;
     case kReqFrequency: {
         const uint32_t mhz = getU32(data);
         if (!frequencyInBand(m_band, mhz))
             return false;
-        m_set.freq = mhz;
+        m_set.frequency = mhz;
         return true;
     }
     case kReqRegionPower: {
@@ -575,32 +576,32 @@ bool SimLink::apply(uint8_t request, const uint8_t* data, uint16_t length)
             return false; // four regions
         // The ground unit passes the power on to its peer while linked.
         if (model().up)
-            m_set.airPower = (m_set.airPower & ~0x1Fu) | (b & 0x1Fu);
-        m_set.groundPower = b;
+            m_set.airPowerWord = (m_set.airPowerWord & ~0x1Fu) | (b & 0x1Fu);
+        m_set.groundPowerWord = b;
         return true;
     }
     case kReqDownlink:
         if (!rateOf(b))
             return false;
-        m_set.downlink = b;
+        m_set.downlinkCode = b;
         return true;
     case kReqBandwidth:
-        m_set.bandwidth = b;
+        m_set.bandwidthIndex = b;
         return true;
     case kReqTddRatio:
         if (!zeroOrOne(b))
             return false;
-        m_set.tdd = b;
+        m_set.tddRatio = b;
         return true;
     case kReqFreqHop:
         if (!zeroOrOne(b))
             return false;
-        m_set.freqMode = b;
+        m_set.frequencyMode = b;
         return true;
     case kReqBaudRate:
         if (b > 4)
             return false;
-        m_set.baud = b;
+        m_set.baudIndex = b;
         return true;
     case kReqBind:
         if (b != 1)
@@ -616,7 +617,7 @@ bool SimLink::apply(uint8_t request, const uint8_t* data, uint16_t length)
     case kReqAntenna:
         if ((b >> 4) > 1 || (b & 0x0F) > 1)
             return false;
-        m_set.antenna = b;
+        m_set.antennaByte = b;
         return true;
     case kReqRcMode:
         if (!zeroOrOne(b))
@@ -671,8 +672,8 @@ void SimLink::restoreLocked()
 void SimLink::setBandLocked(int bandCode)
 {
     m_band = bandCode;
-    if (!frequencyInBand(m_band, m_set.freq))
-        m_set.freq = bandOf(m_band).firstChannel;
+    if (!frequencyInBand(m_band, m_set.frequency))
+        m_set.frequency = bandOf(m_band).firstChannel;
 }
 
 // -------------------------------------------------------------- settings
@@ -689,237 +690,16 @@ int SimLink::band() const
     return m_band;
 }
 
-void SimLink::setFrequency(uint32_t mhz)
+LinkSettings SimLink::settings() const
 {
     Lock lock(m_mutex);
-    m_set.freq = mhz;
+    return m_set;
 }
 
-uint32_t SimLink::frequency() const
+void SimLink::updateSettings(const std::function<void(LinkSettings&)>& change)
 {
     Lock lock(m_mutex);
-    return m_set.freq;
-}
-
-void SimLink::setFrequencyMode(uint8_t mode)
-{
-    Lock lock(m_mutex);
-    m_set.freqMode = mode;
-}
-
-uint8_t SimLink::frequencyMode() const
-{
-    Lock lock(m_mutex);
-    return m_set.freqMode;
-}
-
-void SimLink::setDownlinkCode(uint8_t code)
-{
-    Lock lock(m_mutex);
-    m_set.downlink = code;
-}
-
-uint8_t SimLink::downlinkCode() const
-{
-    Lock lock(m_mutex);
-    return m_set.downlink;
-}
-
-void SimLink::setRegionPower(int region, int powerField)
-{
-    Lock lock(m_mutex);
-    m_set.groundPower = uint32_t(((region & 0x07) << 5) | (powerField & 0x1F));
-}
-
-void SimLink::setGroundRfPowerWord(uint32_t word)
-{
-    Lock lock(m_mutex);
-    m_set.groundPower = word;
-}
-
-uint32_t SimLink::groundRfPowerWord() const
-{
-    Lock lock(m_mutex);
-    return m_set.groundPower;
-}
-
-void SimLink::setAirPowerWord(uint32_t word)
-{
-    Lock lock(m_mutex);
-    m_set.airPower = word;
-}
-
-uint32_t SimLink::airPowerWord() const
-{
-    Lock lock(m_mutex);
-    return m_set.airPower;
-}
-
-void SimLink::setBaudIndex(uint8_t index)
-{
-    Lock lock(m_mutex);
-    m_set.baud = index;
-}
-
-uint8_t SimLink::baudIndex() const
-{
-    Lock lock(m_mutex);
-    return m_set.baud;
-}
-
-void SimLink::setRcMode(uint8_t mode)
-{
-    Lock lock(m_mutex);
-    m_set.rcMode = mode;
-}
-
-uint8_t SimLink::rcMode() const
-{
-    Lock lock(m_mutex);
-    return m_set.rcMode;
-}
-
-void SimLink::setAntennaByte(uint8_t byte)
-{
-    Lock lock(m_mutex);
-    m_set.antenna = byte;
-}
-
-uint8_t SimLink::antennaByte() const
-{
-    Lock lock(m_mutex);
-    return m_set.antenna;
-}
-
-void SimLink::setFlags(uint8_t flags)
-{
-    Lock lock(m_mutex);
-    m_set.flags = flags;
-}
-
-uint8_t SimLink::flags() const
-{
-    Lock lock(m_mutex);
-    return m_set.flags;
-}
-
-void SimLink::setDatalinkUsb(bool usb)
-{
-    Lock lock(m_mutex);
-    m_set.flags = uint8_t(usb ? (m_set.flags | kFlagDatalinkUsb) : (m_set.flags & ~kFlagDatalinkUsb));
-}
-
-void SimLink::setObserver(bool observer)
-{
-    Lock lock(m_mutex);
-    m_set.flags = uint8_t(observer ? (m_set.flags | kFlagObserver) : (m_set.flags & ~kFlagObserver));
-}
-
-void SimLink::setEncryption(bool on, int mode)
-{
-    Lock lock(m_mutex);
-    uint8_t f = uint8_t(m_set.flags & ~(kFlagEncryption | kFlagAes256));
-    if (on)
-        f |= kFlagEncryption;
-    if (mode == 1)
-        f |= kFlagAes256;
-    m_set.flags = f;
-}
-
-std::vector<uint8_t> SimLink::encryptionKey() const
-{
-    Lock lock(m_mutex);
-    return m_set.key;
-}
-
-void SimLink::setProfile(int number)
-{
-    Lock lock(m_mutex);
-    m_set.profile = uint8_t((m_set.profile & 0x0F) | ((number & 0x0F) << 4));
-}
-
-void SimLink::setProfileByte(uint8_t byte)
-{
-    Lock lock(m_mutex);
-    m_set.profile = byte;
-}
-
-uint8_t SimLink::profileByte() const
-{
-    Lock lock(m_mutex);
-    return m_set.profile;
-}
-
-void SimLink::setConfigByte(uint8_t byte)
-{
-    Lock lock(m_mutex);
-    m_set.config = (m_set.config & ~0xFFu) | byte;
-}
-
-void SimLink::setConfigWord(uint32_t word)
-{
-    Lock lock(m_mutex);
-    m_set.config = word;
-}
-
-uint8_t SimLink::configByte() const
-{
-    Lock lock(m_mutex);
-    return uint8_t(m_set.config & 0xFF);
-}
-
-uint32_t SimLink::configWord() const
-{
-    Lock lock(m_mutex);
-    return m_set.config;
-}
-
-void SimLink::setTestWord(const std::array<uint8_t, 4>& word)
-{
-    Lock lock(m_mutex);
-    m_set.testWord = word;
-}
-
-std::array<uint8_t, 4> SimLink::testWord() const
-{
-    Lock lock(m_mutex);
-    return m_set.testWord;
-}
-
-void SimLink::setBandwidthIndex(uint8_t index)
-{
-    Lock lock(m_mutex);
-    m_set.bandwidth = index;
-}
-
-uint8_t SimLink::bandwidthIndex() const
-{
-    Lock lock(m_mutex);
-    return m_set.bandwidth;
-}
-
-void SimLink::setTddRatio(uint8_t ratio)
-{
-    Lock lock(m_mutex);
-    m_set.tdd = ratio;
-}
-
-uint8_t SimLink::tddRatio() const
-{
-    Lock lock(m_mutex);
-    return m_set.tdd;
-}
-
-void SimLink::setUplinkMode(uint8_t mode)
-{
-    Lock lock(m_mutex);
-    m_set.uplinkMode = mode;
-}
-
-uint8_t SimLink::uplinkMode() const
-{
-    Lock lock(m_mutex);
-    return m_set.uplinkMode;
+    change(m_set);
 }
 
 void SimLink::setTemperatures(int8_t airBb, int8_t airPa, int8_t groundBb, int8_t groundPa)
@@ -936,77 +716,16 @@ void SimLink::restoreFactorySettings()
 
 // ------------------------------------------------------------ measured
 
-void SimLink::setGroundRssi(uint8_t path1, uint8_t path2)
+void SimLink::pin(const std::function<void(Pins&)>& change)
 {
     Lock lock(m_mutex);
-    m_pinGRssi1 = path1;
-    m_pinGRssi2 = path2;
-}
-
-void SimLink::setAirRssi(uint8_t path1, uint8_t path2)
-{
-    Lock lock(m_mutex);
-    m_pinARssi1 = path1;
-    m_pinARssi2 = path2;
-}
-
-void SimLink::setSnr(uint8_t ground, uint8_t air)
-{
-    Lock lock(m_mutex);
-    m_pinGSnr = ground;
-    m_pinASnr = air;
-}
-
-void SimLink::setVga(int8_t ground, int8_t air)
-{
-    Lock lock(m_mutex);
-    m_pinGVga = ground;
-    m_pinAVga = air;
-}
-
-void SimLink::setRange(uint32_t metres)
-{
-    Lock lock(m_mutex);
-    m_pinRange = metres;
-}
-
-void SimLink::setLinkStatus(uint32_t ground, uint32_t air)
-{
-    Lock lock(m_mutex);
-    m_pinGLink = ground;
-    m_pinALink = air;
-}
-
-void SimLink::setRates(uint32_t uplinkKbps, uint32_t downlinkKbps)
-{
-    Lock lock(m_mutex);
-    m_pinUpRate = uplinkKbps;
-    m_pinDownRate = downlinkKbps;
-}
-
-void SimLink::setPairButtonByte(uint8_t byte)
-{
-    Lock lock(m_mutex);
-    m_pinPairButton = byte;
+    change(m_pins);
 }
 
 void SimLink::releaseMeasurements()
 {
     Lock lock(m_mutex);
-    m_pinGRssi1.reset();
-    m_pinGRssi2.reset();
-    m_pinARssi1.reset();
-    m_pinARssi2.reset();
-    m_pinGSnr.reset();
-    m_pinASnr.reset();
-    m_pinGVga.reset();
-    m_pinAVga.reset();
-    m_pinRange.reset();
-    m_pinGLink.reset();
-    m_pinALink.reset();
-    m_pinUpRate.reset();
-    m_pinDownRate.reset();
-    m_pinPairButton.reset();
+    m_pins = Pins();
 }
 
 // ------------------------------------------------------------- counters

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -76,6 +77,52 @@ constexpr uint8_t kFlagAes256 = 0x08;
 // Band (hundreds of MHz: 14, 24, 25, 58) of a model index; 0 when unknown.
 int bandForModel(int modelIndex);
 
+// The settings the unit keeps, as its records report them.
+struct LinkSettings
+{
+    uint32_t frequency = 2412;      // MHz
+    uint8_t frequencyMode = 0;      // byte 26: non-zero automatic
+    uint8_t downlinkCode = 4;       // as set; the record shows the test code in test mode
+    uint32_t groundPowerWord = 28;  // G_rf_power: region bits 7-5, power bits 4-0
+    uint32_t airPowerWord = 28;     // A_rx_power
+    uint8_t baudIndex = 2;          // 0..4; 0xFF allowed
+    uint8_t rcMode = 0;             // non-zero PPM
+    uint8_t antennaByte = 0x01;     // high nibble antenna, low nibble automatic switch-over
+    uint8_t flags = 0;              // flags byte of 0xE7
+    uint8_t profileByte = 0x10;     // profile number in the high nibble
+    uint32_t configWord = 0x01;     // bit 0 ARQ, bit 2 antenna group 2
+    std::vector<uint8_t> key;       // 16 or 32 bytes; empty when none
+    std::array<uint8_t, 4> testWord{};
+    uint8_t bandwidthIndex = 0;
+    uint8_t tddRatio = 0;
+    uint8_t uplinkMode = 0;
+
+    // The packed fields, by their parts.
+    void setRegionPower(int region, int powerField)
+    {
+        groundPowerWord = uint32_t(((region & 0x07) << 5) | (powerField & 0x1F));
+    }
+    void setFlag(uint8_t flag, bool on) { flags = uint8_t(on ? (flags | flag) : (flags & ~flag)); }
+    void setEncryption(bool on, int mode) // mode 1 = AES-256
+    {
+        setFlag(kFlagEncryption, on);
+        setFlag(kFlagAes256, mode == 1);
+    }
+    void setProfile(int number) { profileByte = uint8_t((profileByte & 0x0F) | ((number & 0x0F) << 4)); }
+    uint8_t configByte() const { return uint8_t(configWord & 0xFF); }
+    void setConfigByte(uint8_t byte) { configWord = (configWord & ~0xFFu) | byte; }
+};
+
+// Measured values pinned over what the model gives; empty: the model's.
+struct Pins
+{
+    std::optional<uint8_t> groundRssi1, groundRssi2, airRssi1, airRssi2; // n = -n dBm, 0xFF no reading
+    std::optional<uint8_t> groundSnr, airSnr;
+    std::optional<int8_t> groundVga, airVga;
+    std::optional<uint32_t> range, groundLink, airLink, uplinkKbps, downlinkKbps;
+    std::optional<uint8_t> pairButton; // byte 62 as given, every read
+};
+
 class SimLink
 {
 public:
@@ -120,49 +167,14 @@ public:
     std::array<uint8_t, kScanLen> scanRecord() const;
     int devStatusReads() const; // reads of 0xE6 so far
 
-    // ---- Settings (raw: no checks, any value a test needs).
-    // The band follows the software record's model index; a band change
-    // moves a frequency outside the new band to the band's first channel.
+    // ---- Settings (raw: no checks, any value a test needs). The band
+    // follows the software record's model index; a band change moves a
+    // frequency outside the new band to the band's first channel.
     void setBand(int bandCode);
     int band() const;
-    void setFrequency(uint32_t mhz);
-    uint32_t frequency() const;
-    void setFrequencyMode(uint8_t mode); // byte 26: non-zero automatic
-    uint8_t frequencyMode() const;
-    void setDownlinkCode(uint8_t code);
-    uint8_t downlinkCode() const; // as set; the record shows the test code in test mode
-    void setRegionPower(int region, int powerField); // into G_rf_power, other bits cleared
-    void setGroundRfPowerWord(uint32_t word);
-    uint32_t groundRfPowerWord() const;
-    void setAirPowerWord(uint32_t word); // A_rx_power
-    uint32_t airPowerWord() const;
-    void setBaudIndex(uint8_t index); // 0xFF allowed
-    uint8_t baudIndex() const;
-    void setRcMode(uint8_t mode); // non-zero PPM
-    uint8_t rcMode() const;
-    void setAntennaByte(uint8_t byte);
-    uint8_t antennaByte() const;
-    void setFlags(uint8_t flags); // whole flags byte of 0xE7
-    uint8_t flags() const;
-    void setDatalinkUsb(bool usb);
-    void setObserver(bool observer);
-    void setEncryption(bool on, int mode); // mode 1 = AES-256
-    std::vector<uint8_t> encryptionKey() const; // 16 or 32 bytes; empty when none
-    void setProfile(int number); // high nibble of the profile byte
-    void setProfileByte(uint8_t byte);
-    uint8_t profileByte() const;
-    void setConfigByte(uint8_t byte); // low byte of the pro_status config word
-    void setConfigWord(uint32_t word);
-    uint8_t configByte() const;
-    uint32_t configWord() const;
-    void setTestWord(const std::array<uint8_t, 4>& word);
-    std::array<uint8_t, 4> testWord() const;
-    void setBandwidthIndex(uint8_t index);
-    uint8_t bandwidthIndex() const;
-    void setTddRatio(uint8_t ratio);
-    uint8_t tddRatio() const;
-    void setUplinkMode(uint8_t mode);
-    uint8_t uplinkMode() const;
+    LinkSettings settings() const;
+    // Changes any of the settings at once, under the unit's mutex.
+    void updateSettings(const std::function<void(LinkSettings&)>& change);
     void setTemperatures(int8_t airBb, int8_t airPa, int8_t groundBb, int8_t groundPa);
 
     // Factory defaults of the settings above (frequency: the band's first
@@ -170,14 +182,7 @@ public:
     void restoreFactorySettings();
 
     // ---- Measured values: pinned until releaseMeasurements().
-    void setGroundRssi(uint8_t path1, uint8_t path2); // n = -n dBm, 0xFF no reading
-    void setAirRssi(uint8_t path1, uint8_t path2);
-    void setSnr(uint8_t ground, uint8_t air);
-    void setVga(int8_t ground, int8_t air);
-    void setRange(uint32_t metres);
-    void setLinkStatus(uint32_t ground, uint32_t air);
-    void setRates(uint32_t uplinkKbps, uint32_t downlinkKbps);
-    void setPairButtonByte(uint8_t byte); // byte 62 as given, every read
+    void pin(const std::function<void(Pins&)>& change);
     void releaseMeasurements();
 
     // ---- Counters: reported as set, moved on by each step.
@@ -242,26 +247,6 @@ public:
     void setBandLocked(int bandCode);
 
 private:
-    struct Settings
-    {
-        uint32_t freq = 2412;
-        uint8_t freqMode = 0;
-        uint8_t downlink = 4;
-        uint32_t groundPower = 28; // region 0, 28 dBm
-        uint32_t airPower = 28;
-        uint8_t baud = 2;
-        uint8_t rcMode = 0;
-        uint8_t antenna = 0x01; // first antenna, automatic switch-over on
-        uint8_t flags = 0;
-        uint8_t profile = 0x10;
-        uint32_t config = 0x01; // ARQ on, antenna group 1
-        std::vector<uint8_t> key;
-        std::array<uint8_t, 4> testWord{};
-        uint8_t bandwidth = 0;
-        uint8_t tdd = 0;
-        uint8_t uplinkMode = 0;
-    };
-
     struct Measured
     {
         bool up = false;
@@ -274,7 +259,7 @@ private:
         uint8_t downlink = 0;        // the code in use
     };
 
-    Settings factorySettings() const;
+    LinkSettings factorySettings() const;
     Measured model() const;                      // what the physics gives
     Measured reported() const;                   // model with the pins applied
     uint8_t pairButtonByte() const;
@@ -292,7 +277,7 @@ private:
 
     std::mutex& m_mutex;
     int m_band = 24;
-    Settings m_set;
+    LinkSettings m_set;
     std::array<int8_t, 4> m_temps{{46, 52, 43, 49}};
 
     // Peer and pairing.
@@ -315,10 +300,7 @@ private:
     double m_carryGFail = 0, m_carryRetryFail = 0, m_carryAFail = 0;
 
     // Pins.
-    std::optional<uint8_t> m_pinGRssi1, m_pinGRssi2, m_pinARssi1, m_pinARssi2, m_pinGSnr,
-        m_pinASnr, m_pinPairButton;
-    std::optional<int8_t> m_pinGVga, m_pinAVga;
-    std::optional<uint32_t> m_pinRange, m_pinGLink, m_pinALink, m_pinUpRate, m_pinDownRate;
+    Pins m_pins;
     std::array<std::optional<uint8_t>, kScanLen> m_pinScan;
 
     // Counters.

@@ -343,7 +343,7 @@ private:
             ++fig.upgrade_unplugs;
         if (pick(3) == 0) {
             // Pulled out in the middle of whatever request comes next.
-            dev->failNext(sim::SimDevice::kAnyControl, sim::kFaultUnplug);
+            dev->failNext(sim::SimDevice::kAnyControl, sim::Fault::Unplug);
             ++fig.failures;
         } else {
             sim::VirtualBus::instance().unplug(dev);
@@ -377,7 +377,7 @@ private:
         }
         static const int kRequests[] = {sim::SimDevice::kAnyControl, 0xE6, 0xE7, 0xA1, 0xF9, 0xE1, 0xE3,
                                         0xF8, 0xC0, 0xCA, 0xEA, 0xEB, 0xCD, 0xCF};
-        static const int kCodes[] = {-1, -4, -7, -9, sim::kFaultShort};
+        static const int kCodes[] = {-1, -4, -7, -9, int(sim::Fault::Short)};
         const int request = kRequests[pick(int(std::size(kRequests)))];
         const int code = kCodes[pick(int(std::size(kCodes)))];
         const int times = 1 + pick(3);
@@ -554,7 +554,7 @@ private:
         static const int kRequests[] = {0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB5, 0xB6, 0xB7, 0xB8, 0xB9, 0xBA,
                                         0xBC, 0xBD, 0xBE, 0xBF, 0xD0, 0xD1, 0xD2, 0xD3, 0xF1, 0xF2, 0xF3,
                                         0xF4, 0xF5, 0xF8, sim::SimDevice::kBulk, sim::SimDevice::kBulk};
-        static const int kCodes[] = {-1, -4, -7, -9, -9, sim::kFaultShort};
+        static const int kCodes[] = {-1, -4, -7, -9, -9, int(sim::Fault::Short)};
         const int request = kRequests[pick(int(std::size(kRequests)))];
         const int code = kCodes[pick(int(std::size(kCodes)))];
         const int times = 1 + pick(3);
@@ -760,10 +760,10 @@ private:
         // A setting goes through: the unit ends on the new baud rate.
         bool setting_ok = false;
         if (polls) {
-            const int target = unit->link().baudIndex() == 3 ? 1 : 3;
+            const int target = unit->link().settings().baudIndex == 3 ? 1 : 3;
             ui->comboBox_RadioRate->setCurrentIndex(target);
             w->on_comboBox_RadioRate_activated(target);
-            setting_ok = unit->link().baudIndex() == target && polling();
+            setting_ok = unit->link().settings().baudIndex == target && polling();
         }
         keep_house();
         fig.rss_end = rss_kb();

@@ -34,7 +34,39 @@ const char* const kStrings[] = {nullptr, "Quorlan", "Wireless video link", "QL00
 
 // What a request that never completes gives instead of a status.
 constexpr int kPending = INT_MIN;
-constexpr int kNoFault = -1;
+constexpr int kNoFault = 0;
+
+// The status a URB ends with for a fault that fails it outright, or 0.
+int failedStatus(int fault)
+{
+    switch (fault) {
+    case 0:
+    case int(Fault::Short):
+    case int(Fault::Timeout):
+    case int(Fault::Unplug):
+        return 0;
+    case int(Fault::Pipe): return -EPIPE;
+    case int(Fault::Overflow): return -EOVERFLOW;
+    case int(Fault::NoDevice): return -ENODEV;
+    default: return -EPROTO;
+    }
+}
+
+// What libusb makes of a URB's final status (its synchronous calls end a
+// URB the device never answered by discarding it at their timeout).
+int libusbResult(int status, int actual, bool discarded)
+{
+    if (discarded)
+        return int(Fault::Timeout);
+    switch (status) {
+    case 0: return actual;
+    case -EPIPE: return int(Fault::Pipe);
+    case -EOVERFLOW: return int(Fault::Overflow);
+    case -ENODEV:
+    case -ESHUTDOWN: return int(Fault::NoDevice);
+    default: return int(Fault::Io);
+    }
+}
 
 const char* ioctlName(unsigned long request)
 {
@@ -139,7 +171,7 @@ struct DeviceFile::Urb
     bool ready = false;
     uint64_t completion = 0;
     GSource* timer = nullptr; // its latency
-    std::shared_ptr<UrbRecord> record;
+    std::shared_ptr<Transfer> record;
     // Decided at submission, shown at completion.
     int status = 0;
     int actual = 0;
@@ -245,10 +277,10 @@ void DeviceFile::setUnplugRequest(std::function<void()> request)
 
 // ------------------------------------------------------------ records
 
-std::vector<UrbRecord> DeviceFile::urbs() const
+std::vector<Transfer> DeviceFile::urbs() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<UrbRecord> out;
+    std::vector<Transfer> out;
     out.reserve(m_log.size());
     for (const auto& r : m_log)
         out.push_back(*r);
@@ -266,7 +298,7 @@ std::vector<uint8_t> DeviceFile::requestCodes() const
     std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<uint8_t> codes;
     for (const auto& r : m_log)
-        if (r->kind == UrbRecord::Control)
+        if (r->kind == Transfer::Control)
             codes.push_back(r->bRequest);
     return codes;
 }
@@ -635,7 +667,7 @@ long DeviceFile::handleIoctl(UMockdevIoctlClient* client, unsigned long request)
         if (!ct)
             return -EFAULT;
         auto* c = ct.as<usbdevfs_ctrltransfer>();
-        UrbRecord rec;
+        Transfer rec;
         rec.bmRequestType = c->bRequestType;
         rec.bRequest = c->bRequest;
         rec.wValue = c->wValue;
@@ -709,7 +741,7 @@ int DeviceFile::takeFault(int request)
     return kNoFault;
 }
 
-int DeviceFile::standardRequest(const UrbRecord& rec, uint8_t* payload) const
+int DeviceFile::standardRequest(const Transfer& rec, uint8_t* payload) const
 {
     if (!(rec.bmRequestType & USB_DIR_IN))
         return -EPIPE;
@@ -755,19 +787,18 @@ int DeviceFile::standardRequest(const UrbRecord& rec, uint8_t* payload) const
 
 // One control request through the unit: the bytes moved, -errno for the
 // URB's status, or kPending when it never completes.
-int DeviceFile::runControl(UrbRecord& rec, uint8_t* payload, int fault)
+int DeviceFile::runControl(Transfer& rec, uint8_t* payload, int fault)
 {
     const bool in = rec.bmRequestType & USB_DIR_IN;
     if (!in && rec.wLength)
         rec.data.assign(payload, payload + rec.wLength);
-    switch (fault) {
-    case int(Fault::Stall): return -EPIPE;
-    case int(Fault::BusError): return -EPROTO;
-    case int(Fault::NoAnswer): return kPending;
-    case int(Fault::Unplug):
+    if (const int status = failedStatus(fault))
+        return status;
+    if (fault == int(Fault::Timeout))
+        return kPending;
+    if (fault == int(Fault::Unplug)) {
         m_unplugRequested = true;
         return kPending;
-    default: break;
     }
 
     int moved;
@@ -795,7 +826,7 @@ int DeviceFile::runControl(UrbRecord& rec, uint8_t* payload, int fault)
 }
 
 // One bulk URB through the unit, as runControl().
-int DeviceFile::runBulk(UrbRecord& rec, uint8_t* buffer, int length, int fault)
+int DeviceFile::runBulk(Transfer& rec, uint8_t* buffer, int length, int fault)
 {
     const bool in = rec.endpoint & USB_DIR_IN;
     const int ep = endpointIndex(rec.endpoint);
@@ -803,16 +834,16 @@ int DeviceFile::runBulk(UrbRecord& rec, uint8_t* buffer, int length, int fault)
         rec.data.assign(buffer, buffer + length);
     if (m_halted[ep])
         return -EPIPE;
-    switch (fault) {
-    case int(Fault::Stall):
-        m_halted[ep] = true;
-        return -EPIPE;
-    case int(Fault::BusError): return -EPROTO;
-    case int(Fault::NoAnswer): return kPending;
-    case int(Fault::Unplug):
+    if (const int status = failedStatus(fault)) {
+        if (status == -EPIPE)
+            m_halted[ep] = true;
+        return status;
+    }
+    if (fault == int(Fault::Timeout))
+        return kPending;
+    if (fault == int(Fault::Unplug)) {
         m_unplugRequested = true;
         return kPending;
-    default: break;
     }
     const int answer = m_unit->bulk(rec.endpoint, buffer, length);
     if (answer == kStall) {
@@ -853,10 +884,10 @@ long DeviceFile::submitUrb(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
     }
     uint8_t* buf = urb->buffer ? urb->buffer->data : nullptr;
 
-    auto rec = std::make_shared<UrbRecord>();
+    auto rec = std::make_shared<Transfer>();
     rec->endpoint = u->endpoint;
-    rec->submitUs = m_clock();
-    rec->file = client;
+    rec->t_us = m_clock();
+    rec->through = client;
     int result;
     if (u->type == USBDEVFS_URB_TYPE_CONTROL) {
         // The setup packet comes in front of the data.
@@ -864,7 +895,7 @@ long DeviceFile::submitUrb(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
             return -ENOENT;
         if (u->buffer_length < 8)
             return -EINVAL;
-        rec->kind = UrbRecord::Control;
+        rec->kind = Transfer::Control;
         rec->bmRequestType = buf[0];
         rec->bRequest = buf[1];
         rec->wValue = uint16_t(buf[2] | buf[3] << 8);
@@ -879,7 +910,7 @@ long DeviceFile::submitUrb(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
         // usbfs claims an unclaimed interface for the file on first use.
         if (const long rc = claimInterface(client, 0))
             return rc;
-        rec->kind = UrbRecord::Bulk;
+        rec->kind = Transfer::Bulk;
         result = runBulk(*rec, buf, u->buffer_length, takeFault(kBulk));
     } else {
         return -EINVAL; // the unit has no interrupt or isochronous endpoints
@@ -911,9 +942,8 @@ void DeviceFile::complete(Urb& urb, int status, int actual)
     auto* u = reinterpret_cast<usbdevfs_urb*>(urb.urb->data);
     u->status = status;
     u->actual_length = actual;
-    urb.record->status = status;
-    urb.record->actualLength = actual;
-    urb.record->doneUs = m_clock();
+    urb.record->result = libusbResult(status, actual, urb.record->discarded);
+    urb.record->end_us = m_clock();
     File* f = fileOf(urb.file);
     if (f && f->parked)
         unpark(*f);

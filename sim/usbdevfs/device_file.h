@@ -13,6 +13,7 @@
 #pragma once
 
 #include "sim_unit.h"
+#include "sim_wire.h"
 
 #include <chrono>
 #include <cstdint>
@@ -30,36 +31,6 @@ typedef struct _UMockdevIoctlData UMockdevIoctlData;
 
 namespace sim {
 namespace usbfs {
-
-// What happens to a URB on the wire instead of the unit's answer. The unit
-// does not see a URB that meets a fault, except with Short.
-enum class Fault {
-    Stall,    // status -EPIPE (LIBUSB_ERROR_PIPE); a bulk endpoint stays halted
-    NoAnswer, // the URB never completes; only the host's discard ends it
-    BusError, // status -EPROTO (LIBUSB_ERROR_IO)
-    Short,    // the unit answers, and one byte fewer moves than asked
-    Unplug,   // the unit is pulled out while the URB is in flight
-};
-
-// One URB as the device saw it, in submission order.
-struct UrbRecord
-{
-    enum Kind { Control, Bulk };
-    Kind kind = Control;
-    uint8_t endpoint = 0;
-    uint8_t bmRequestType = 0; // the setup packet, control only
-    uint8_t bRequest = 0;
-    uint16_t wValue = 0;
-    uint16_t wIndex = 0;
-    uint16_t wLength = 0;
-    std::vector<uint8_t> data; // bytes sent (OUT) or answered (IN)
-    int status = 1;            // the final URB status, 0 or -errno; 1 while in flight
-    int actualLength = 0;
-    bool discarded = false;    // ended by DISCARDURB (the host's timeout or cancel)
-    int64_t submitUs = 0;      // on the bus clock
-    int64_t doneUs = -1;       // when it completed or was discarded
-    const void* file = nullptr; // the open file it came through
-};
 
 // One ioctl other than a reap, with what it answered (>= 0, or -errno).
 struct IoctlRecord
@@ -93,7 +64,9 @@ public:
     // --- fault injection ---
     // The next `times` URBs with bRequest `request` (or kAnyControl, or
     // kBulk for the bulk endpoints) meet `fault`; a negative `times` hits
-    // every one until clearFaults().
+    // every one until clearFaults(). The URB ends with the status that
+    // libusb turns into the fault's code (Timeout: it never completes);
+    // a fault a URB status cannot give (Access, Busy, ...) ends it as Io.
     void failNext(int request, Fault fault, int times = 1);
     void clearFaults();
     // Time every URB spends in the unit before it completes (default 0).
@@ -107,7 +80,7 @@ public:
     void setReapPark(std::chrono::milliseconds park);
 
     // --- what the device saw ---
-    std::vector<UrbRecord> urbs() const;
+    std::vector<Transfer> urbs() const;
     void clearUrbs();
     std::vector<uint8_t> requestCodes() const; // bRequest of every control URB
     std::vector<IoctlRecord> ioctls() const;
@@ -169,9 +142,9 @@ private:
     long discardUrb(const void* file, UMockdevIoctlData* arg);
     long claimInterface(const void* file, unsigned ifno);
     long unbindInterface();
-    int runControl(UrbRecord& rec, uint8_t* payload, int fault);
-    int runBulk(UrbRecord& rec, uint8_t* buffer, int length, int fault);
-    int standardRequest(const UrbRecord& rec, uint8_t* payload) const;
+    int runControl(Transfer& rec, uint8_t* payload, int fault);
+    int runBulk(Transfer& rec, uint8_t* buffer, int length, int fault);
+    int standardRequest(const Transfer& rec, uint8_t* payload) const;
     int takeFault(int request);
     void complete(Urb& urb, int status, int actual);
     void unpark(File& f);
@@ -203,7 +176,7 @@ private:
     std::function<void()> m_unplugRequest;
     bool m_unplugRequested = false;
 
-    std::vector<std::shared_ptr<UrbRecord>> m_log;
+    std::vector<std::shared_ptr<Transfer>> m_log;
     std::vector<IoctlRecord> m_ioctls;
     int m_reaps = 0;
     int m_filesOpened = 0;
