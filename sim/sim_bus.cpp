@@ -131,26 +131,6 @@ void SimDevice::setLatency(std::chrono::microseconds latency)
     m_latency = latency;
 }
 
-int SimDevice::maxConcurrentTransfers() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_maxInFlight;
-}
-
-void SimDevice::holdTransfers(bool hold)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_held = hold;
-    }
-    m_unplugCv.notify_all();
-}
-
-void SimDevice::waitWhileHeld(std::unique_lock<std::mutex>& lock)
-{
-    m_unplugCv.wait(lock, [this] { return !m_held || !m_plugged.load(); });
-}
-
 bool SimDevice::waitUnlessUnplugged(std::unique_lock<std::mutex>& lock,
                                     const Clock::time_point* deadline)
 {
@@ -195,27 +175,29 @@ int SimDevice::control(uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue,
     if (!in && wLength && data)
         t.data.assign(data, data + wLength);
 
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_held) {
-        waitWhileHeld(lock);
+    BusObserver* const watch = VirtualBus::instance().observer();
+    if (watch) {
+        watch->transferSubmitting(*this);
         start = Clock::now();
         deadline = start + std::chrono::milliseconds(timeout_ms);
         t.t_us = VirtualBus::instance().nowUs();
     }
+    std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_plugged) {
         // libusb fails the submission; nothing reaches the wire.
         t.result = LIBUSB_ERROR_NO_DEVICE;
         finishTransfer(t);
         return t.result;
     }
-    ++m_inFlight;
-    m_maxInFlight = std::max(m_maxInFlight, m_inFlight);
+    if (watch)
+        watch->transferStarted(*this);
     const int fault = takeFault(bRequest);
     const auto latency = m_latency;
 
     auto finish = [&](int result) {
         t.result = result;
-        --m_inFlight;
+        if (watch)
+            watch->transferEnded(*this);
         finishTransfer(t);
         return result;
     };
@@ -299,21 +281,22 @@ int SimDevice::bulk(uint8_t endpoint, uint8_t* data, int length, int* transferre
     if (!in && length > 0 && data)
         t.data.assign(data, data + length);
 
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_held) {
-        waitWhileHeld(lock);
+    BusObserver* const watch = VirtualBus::instance().observer();
+    if (watch) {
+        watch->transferSubmitting(*this);
         start = Clock::now();
         deadline = start + std::chrono::milliseconds(timeout_ms);
         t.t_us = VirtualBus::instance().nowUs();
     }
+    std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_plugged) {
         // Submission fails: libusb leaves `transferred` untouched.
         t.result = LIBUSB_ERROR_NO_DEVICE;
         finishTransfer(t);
         return t.result;
     }
-    ++m_inFlight;
-    m_maxInFlight = std::max(m_maxInFlight, m_inFlight);
+    if (watch)
+        watch->transferStarted(*this);
     const int fault = takeFault(kBulk);
     const auto latency = m_latency;
     int moved = 0;
@@ -322,7 +305,8 @@ int SimDevice::bulk(uint8_t endpoint, uint8_t* data, int length, int* transferre
         t.result = result;
         if (transferred)
             *transferred = moved;
-        --m_inFlight;
+        if (watch)
+            watch->transferEnded(*this);
         finishTransfer(t);
         return result;
     };
@@ -552,6 +536,8 @@ std::shared_ptr<SimDevice> VirtualBus::plug(std::shared_ptr<SimUnit> unit, uint1
     m_nextAddress = addr >= 127 ? 2 : uint8_t(addr + 1);
     dev->setLocation(1, addr);
     m_devices.push_back(dev);
+    if (BusObserver* o = m_observer.load())
+        o->plugged(*dev);
     return dev;
 }
 
@@ -580,7 +566,7 @@ void VirtualBus::unplugAll()
 void VirtualBus::reset()
 {
     unplugAll();
-    m_closedHandleUses = 0;
+    note(BusObserver::BusReset);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_initFailure = m_listFailure = m_descFailure = 0;
 }
@@ -609,11 +595,10 @@ void VirtualBus::setDescriptorFailure(int code)
     m_descFailure = code;
 }
 
-int VirtualBus::liveContexts() const { return m_contexts.load(); }
-int VirtualBus::liveHandles() const { return m_handles.load(); }
-int VirtualBus::liveDevices() const { return m_deviceRefs.load(); }
-int VirtualBus::closedHandleUses() const { return m_closedHandleUses.load(); }
-void VirtualBus::noteClosedHandleUse() { ++m_closedHandleUses; }
+void VirtualBus::setObserver(BusObserver* observer)
+{
+    m_observer.store(observer);
+}
 
 int64_t VirtualBus::nowUs() const
 {
@@ -638,11 +623,5 @@ int VirtualBus::descriptorFailure() const
     return m_descFailure;
 }
 
-void VirtualBus::contextOpened() { ++m_contexts; }
-void VirtualBus::contextClosed() { --m_contexts; }
-void VirtualBus::handleOpened() { ++m_handles; }
-void VirtualBus::handleClosed() { --m_handles; }
-void VirtualBus::deviceRefCreated() { ++m_deviceRefs; }
-void VirtualBus::deviceRefDestroyed() { --m_deviceRefs; }
 
 } // namespace sim

@@ -79,12 +79,6 @@ public:
 
     // Time each transfer takes inside the unit (default 0).
     void setLatency(std::chrono::microseconds latency);
-    // The most transfers that were ever in flight at once on this device.
-    int maxConcurrentTransfers() const;
-    // While held, transfers wait before they are submitted (their timeout
-    // has not started), so a test can attach observers to a thread that is
-    // already running before the unit sees its first request.
-    void holdTransfers(bool hold);
 
     // --- used by the libusb layer ---
     // Results are libusb codes; `handle` identifies the caller's handle.
@@ -111,7 +105,6 @@ private:
     // `lock`; false when the unit was pulled out meanwhile.
     bool waitUnlessUnplugged(std::unique_lock<std::mutex>& lock,
                              const std::chrono::steady_clock::time_point* deadline);
-    void waitWhileHeld(std::unique_lock<std::mutex>& lock);
     static int endpointIndex(uint8_t endpoint);
 
     std::shared_ptr<SimUnit> m_unit;
@@ -128,12 +121,31 @@ private:
     const void* m_claimedBy = nullptr;
     std::vector<Transfer> m_log;
     std::chrono::microseconds m_latency{0};
-    bool m_held = false;
-    int m_inFlight = 0;
-    int m_maxInFlight = 0;
     uint8_t m_bus = 1, m_address = 0;
     bool m_halted[32] = {};
     int m_clearHalts[32] = {};
+};
+
+// Watches the bus for tests and benchmarks: leaks, overlapping transfers,
+// calls on closed handles, a transfer held back before it starts. The
+// demo runs without one. Called on the calling threads; a watcher keeps
+// its own lock.
+class BusObserver
+{
+public:
+    enum Event {
+        ContextOpened, ContextClosed, HandleOpened, HandleClosed, DeviceRefCreated, DeviceRefDestroyed,
+        ClosedHandleUsed, // a call on a handle already closed (on real libusb: freed memory)
+        BusReset,         // between tests: whole-bus failures cleared, everything unplugged
+    };
+    virtual ~BusObserver() = default;
+    virtual void note(Event event) = 0;
+    virtual void plugged(const SimDevice& device) = 0;
+    // Before a transfer is submitted (its timeout has not started); may
+    // block, and must return once the device is unplugged.
+    virtual void transferSubmitting(const SimDevice& device) = 0;
+    virtual void transferStarted(const SimDevice& device) = 0;
+    virtual void transferEnded(const SimDevice& device) = 0;
 };
 
 class VirtualBus
@@ -157,15 +169,9 @@ public:
     void setDeviceListFailure(int code);   // libusb_get_device_list fails
     void setDescriptorFailure(int code);   // libusb_get_device_descriptor fails
 
-    // Leak accounting: contexts and handles currently open, and libusb
-    // device objects still referenced (by lists not freed, unref missing).
-    int liveContexts() const;
-    int liveHandles() const;
-    int liveDevices() const;
-    // Calls the program made on a handle it had already closed (on real
-    // libusb: a use of freed memory). Answered LIBUSB_ERROR_NO_DEVICE here.
-    int closedHandleUses() const;
-    void noteClosedHandleUse();
+    // At most one observer; null removes it. It must outlive its use.
+    void setObserver(BusObserver* observer);
+    BusObserver* observer() const { return m_observer.load(); }
 
     int64_t nowUs() const;
 
@@ -173,19 +179,25 @@ public:
     int initFailure() const;
     int deviceListFailure() const;
     int descriptorFailure() const;
-    void contextOpened();
-    void contextClosed();
-    void handleOpened();
-    void handleClosed();
-    void deviceRefCreated();
-    void deviceRefDestroyed();
+    void contextOpened() { note(BusObserver::ContextOpened); }
+    void contextClosed() { note(BusObserver::ContextClosed); }
+    void handleOpened() { note(BusObserver::HandleOpened); }
+    void handleClosed() { note(BusObserver::HandleClosed); }
+    void deviceRefCreated() { note(BusObserver::DeviceRefCreated); }
+    void deviceRefDestroyed() { note(BusObserver::DeviceRefDestroyed); }
+    void noteClosedHandleUse() { note(BusObserver::ClosedHandleUsed); }
 
 private:
     VirtualBus();
+    void note(BusObserver::Event event)
+    {
+        if (BusObserver* o = m_observer.load())
+            o->note(event);
+    }
     mutable std::mutex m_mutex;
     std::vector<std::shared_ptr<SimDevice>> m_devices;
     int m_initFailure = 0, m_listFailure = 0, m_descFailure = 0;
-    std::atomic<int> m_contexts{0}, m_handles{0}, m_deviceRefs{0}, m_closedHandleUses{0};
+    std::atomic<BusObserver*> m_observer{nullptr};
     uint8_t m_nextAddress = 2;
     std::chrono::steady_clock::time_point m_t0;
 };
