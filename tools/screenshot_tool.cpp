@@ -8,6 +8,7 @@
 // rendering (QWidget::grab), so no desktop decoration or other window gets
 // into it.
 #include "app_main.h"
+#include "testsupport.h"
 #include <libusb.h>
 #include "binding_dialog.h"
 #include "debug_log.h"
@@ -52,19 +53,6 @@ void settle(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(5);
     }
-}
-
-bool wait_until(const std::function<bool()>& cond, int timeout_ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!cond()) {
-        if (clock.elapsed() > timeout_ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
 }
 
 bool save(QWidget* widget, const QDir& dir, const QString& page, const QString& lang)
@@ -185,12 +173,12 @@ bool shoot_moments(Wireless_Video_Link* window, sim::SimUnit& unit, const QDir& 
     ui->pushButton_Update->click();
     ui->pushButton_upgrade->click();
     auto* failure = window->findChild<QLabel*>(QStringLiteral("label_upgrade_failure"));
-    if (!failure || !wait_until([failure] { return !failure->isHidden(); }, 30000)) {
+    if (!failure || !testsupport::wait_for([failure] { return !failure->isHidden(); }, 30000)) {
         qWarning() << "the upgrade did not fail as planned";
         ok = false;
     }
     ok &= save(window, dir, QStringLiteral("upgrade_failed"), lang);
-    wait_until([window] { return !window->upgrade_running(); }, 30000);
+    testsupport::wait_for([window] { return !window->upgrade_running(); }, 30000);
     closer.stop();
     unit.upgrade().failProgramAtTransfer(sim::SimUpgrade::Fpga, -1);
     updateThread::set_sleep_function(nullptr);
@@ -222,7 +210,7 @@ bool shoot_language(const QDir& dir, const QString& lang)
         auto refused = sim::VirtualBus::instance().plug(unit);
         refused->setOpenFailure(LIBUSB_ERROR_ACCESS);
         auto* mention = page->findChild<QLabel*>(QStringLiteral("label_mention"));
-        if (!mention || !wait_until([mention] { return mention->wordWrap(); }, kConnectTimeoutMs)) {
+        if (!mention || !testsupport::wait_for([mention] { return mention->wordWrap(); }, kConnectTimeoutMs)) {
             qWarning() << "the start page gave no access hint";
             ok = false;
         }
@@ -231,7 +219,7 @@ bool shoot_language(const QDir& dir, const QString& lang)
         settle(500);
     }
     sim::VirtualBus::instance().plug(unit);
-    if (!wait_until([window] { return window->isVisible() && window->device_handle(); },
+    if (!testsupport::wait_for([window] { return window->isVisible() && window->device_handle(); },
                     kConnectTimeoutMs)) {
         qWarning() << "the simulated unit did not connect";
         ok = false;
