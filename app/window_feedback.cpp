@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
 #include <QTimer>
@@ -42,6 +43,8 @@ void Wireless_Video_Link::build_feedback()
             grid->addWidget(scroll, row, column, rows, columns);
         }
     }
+
+    form_size = size();
 
     // A strip under the pages: the last setting's result on the left, the
     // test page's marker and the language switch on the right.
@@ -134,6 +137,25 @@ void Wireless_Video_Link::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     if (ui && language_button)
         apply_compact_navigation();
+}
+
+void Wireless_Video_Link::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    auto* scroll = findChild<QScrollArea*>(QStringLiteral("scrollArea_pages"));
+    if (fitted_to_pages || !scroll || !screen())
+        return;
+    fitted_to_pages = true;
+    if (size() != form_size)
+        return;
+    layout()->activate();
+    const QSize missing = (ui->stackedWidget->minimumSizeHint() - scroll->maximumViewportSize())
+                              .expandedTo(QSize(0, 0));
+    if (missing.isNull())
+        return;
+    // Room for the window's frame, which is not known before it is mapped.
+    const QSize room = screen()->availableGeometry().size() - QSize(16, 48);
+    resize((size() + missing).boundedTo(room).expandedTo(size()));
 }
 
 void Wireless_Video_Link::apply_compact_navigation()

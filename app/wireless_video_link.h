@@ -234,6 +234,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     // Narrow windows show the page buttons as icons only.
     void resizeEvent(QResizeEvent* event) override;
+    // The first showing grows the window to the largest page, as far as the
+    // screen allows, so that a large screen shows no scroll bars; unless
+    // someone sized the window before (the demo, beside its other window).
+    void showEvent(QShowEvent* event) override;
     // While an upgrade runs, asks first; stops the upgrade before closing
     // (upgrade/upgrade_control.cpp).
     void closeEvent(QCloseEvent* event) override;
@@ -254,6 +258,8 @@ private:
     void apply_compact_navigation();
     bool connection_is_open() const;
     bool chinese_shown() const;
+    bool fitted_to_pages = false;
+    QSize form_size;
     QLabel* setting_result = nullptr;
     QLabel* test_page_marker = nullptr;
     QToolButton* language_button = nullptr;
