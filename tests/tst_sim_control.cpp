@@ -266,13 +266,14 @@ private slots:
         start_connected();
         this->control->findChild<QPushButton*>(control)->click();
         QVERIFY(connected());
+        harness::WaitLog waits; // the acknowledgement's waits, not waited
         DebugCapture capture;
         change_setting();
         QVERIFY2(capture.contains("Set Set power " + first), qPrintable(capture.lines().join('\n')));
         capture.clear();
         change_setting();
         QVERIFY2(capture.contains("Set Set power " + second), qPrintable(capture.lines().join('\n')));
-        QVERIFY(c<QLabel>("label_last_setting")->text().startsWith("Last setting: request 0xC2"));
+        QTRY_VERIFY(c<QLabel>("label_last_setting")->text().startsWith("Last setting: request 0xC2"));
 
         c<QPushButton>("pushButton_accept")->click();
         QVERIFY(!c<QCheckBox>("checkBox_reject_all")->isChecked());
