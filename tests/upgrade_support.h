@@ -58,8 +58,9 @@ inline const bool g_upgrade_defaults = [] {
 // ------------------------------------------------------------ the clock
 
 // The engine's pauses are recorded; a test may run them faster, or not wait
-// them at all (divisor 0). The engine's own constants are what is recorded. (std::mutex, not QMutex:
-// ThreadSanitizer sees the order it gives.)
+// them at all (divisor 0). The engine's own constants are what is
+// recorded. (std::mutex, not QMutex: ThreadSanitizer sees the order it
+// gives.)
 inline std::atomic<int> g_divisor{1};
 inline std::mutex g_sleep_mutex;
 inline QList<int> g_sleeps;
