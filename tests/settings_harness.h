@@ -295,11 +295,6 @@ inline QStringList lines(const testsupport::DebugCapture& capture)
     return out;
 }
 
-inline int64_t ms(int64_t us)
-{
-    return us / 1000;
-}
-
 using testsupport::bytes;
 
 } // namespace harness
