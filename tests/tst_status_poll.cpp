@@ -242,6 +242,11 @@ private slots:
         w->set_func_from_version(0x4440);
         QCOMPARE(w->form()->label_info_dev->text(), QString("unknow"));
         QCOMPARE(w->unit_type, type);
+        // A variant out of the table changes neither mask nor rate list.
+        const auto kept = QPair(w->feature_mask, w->form()->comboBox_downlink->count());
+        for (int variant : {0, 7})
+            w->set_ui_feature_from_mcu1(variant);
+        QCOMPARE(QPair(w->feature_mask, w->form()->comboBox_downlink->count()), kept);
     }
 
     // The Configure page's margin moves once each way, however often the
