@@ -39,7 +39,7 @@ void Wireless_Video_Link::on_physical_Button_bind()
     if (bind_starting || binding_dialog || poll->paused(PollControl::Upgrade))
         return;
     bind_starting = true;
-    delay_msec(kBindStartWaitMs);
+    Binding_Dialog::wait(kBindStartWaitMs);
     binding_in_progress = true;
     binding_dialog = new Binding_Dialog(this);
     binding_dialog->set_dev_handle(connection->handle());
@@ -56,7 +56,7 @@ void Wireless_Video_Link::on_Button_bind_done()
 {
     if (binding_dialog)
         disconnect(binding_dialog, &Binding_Dialog::bind_done, this, &Wireless_Video_Link::on_Button_bind_done);
-    delay_msec(kBindDoneWaitMs);
+    Binding_Dialog::wait(kBindDoneWaitMs);
     if (binding_dialog) {
         // The title-bar switch says what the dialog said.
         if (!binding_dialog->was_bound() && ui->switch_bind->isChecked()) {

@@ -343,7 +343,7 @@ void Wireless_Video_Link::deal_update_done()
     }
     // A window closing over a stopped upgrade has nothing to show.
     if (!upgrade_closing)
-        delay_msec(kEndPauseMs);
+        upgrade_ui::end_pause_function()(kEndPauseMs);
     set_upgrade_lock(false);
     resume_poll_after_upgrade();
     upgrade_busy = false;

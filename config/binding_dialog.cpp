@@ -15,7 +15,21 @@ constexpr int kDevStatusSize = 64;
 constexpr int kBindByteOffset = 27;
 constexpr unsigned char kBound = 1;
 constexpr int kResultShownMs = 1000;
+Binding_Dialog::WaitFunction g_test_wait = nullptr;
 } // namespace
+
+void Binding_Dialog::set_test_clock(WaitFunction wait)
+{
+    g_test_wait = wait;
+}
+
+void Binding_Dialog::wait(int ms)
+{
+    if (g_test_wait)
+        g_test_wait(ms);
+    else
+        delay_msec(ms);
+}
 
 Binding_Dialog::Binding_Dialog(QWidget* parent)
     : QDialog(parent)
@@ -49,7 +63,8 @@ Binding_Dialog::Binding_Dialog(QWidget* parent)
     tick_timer.setInterval(kTickMs);
     connect(&tick_timer, &QTimer::timeout, this, &Binding_Dialog::get_bstatus);
     connect(&tick_timer, &QTimer::timeout, this, &Binding_Dialog::deal_timer);
-    tick_timer.start();
+    if (!g_test_wait)
+        tick_timer.start();
 }
 
 Binding_Dialog::~Binding_Dialog()
@@ -98,7 +113,7 @@ void Binding_Dialog::_end_binding()
         return;
     ended = true;
     QPointer<Binding_Dialog> self(this);
-    delay_msec(kResultShownMs);
+    wait(kResultShownMs);
     if (!self)
         return;
     accept();

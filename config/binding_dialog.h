@@ -34,6 +34,14 @@ public:
     // Whether the unit reported the bound state.
     bool was_bound() const { return bound; }
 
+    // A test's clock: the pauses of a pairing (here and the window's around
+    // the dialog) go to `wait` instead of passing in real time, and no tick
+    // timer runs: the test ticks with get_bstatus and deal_timer. Null, the
+    // default, is real time. Process-wide, user-interface thread only.
+    using WaitFunction = void (*)(int ms);
+    static void set_test_clock(WaitFunction wait);
+    static void wait(int ms);
+
 signals:
     void bind_done();
 

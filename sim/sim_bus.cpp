@@ -24,6 +24,12 @@ void SimDevice::failNext(int request, Fault fault, int times)
     m_faults.push_back({request, fault, times});
 }
 
+void SimDevice::setInstantTimeouts(bool on)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_instantTimeouts = on;
+}
+
 void SimDevice::clearFaults()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -210,8 +216,9 @@ int SimDevice::control(uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue,
         return timesOut ? int(LIBUSB_ERROR_TIMEOUT) : 0;
     };
     auto noAnswer = [&]() {
-        return waitUnlessUnplugged(lock, deadlinePtr) ? int(LIBUSB_ERROR_TIMEOUT)
-                                                      : int(LIBUSB_ERROR_NO_DEVICE);
+        const Clock::time_point now = Clock::now();
+        const Clock::time_point* until = m_instantTimeouts && deadlinePtr ? &now : deadlinePtr;
+        return waitUnlessUnplugged(lock, until) ? int(LIBUSB_ERROR_TIMEOUT) : int(LIBUSB_ERROR_NO_DEVICE);
     };
 
     if (latency.count() > 0) {
@@ -311,8 +318,9 @@ int SimDevice::bulk(uint8_t endpoint, uint8_t* data, int length, int* transferre
         return result;
     };
     auto noAnswer = [&]() {
-        return waitUnlessUnplugged(lock, deadlinePtr) ? int(LIBUSB_ERROR_TIMEOUT)
-                                                      : int(LIBUSB_ERROR_NO_DEVICE);
+        const Clock::time_point now = Clock::now();
+        const Clock::time_point* until = m_instantTimeouts && deadlinePtr ? &now : deadlinePtr;
+        return waitUnlessUnplugged(lock, until) ? int(LIBUSB_ERROR_TIMEOUT) : int(LIBUSB_ERROR_NO_DEVICE);
     };
 
     if (m_halted[ep])

@@ -47,6 +47,10 @@ public:
     // The same, the fault given as its libusb error code.
     void failNext(int request, int libusbCode, int times = 1) { failNext(request, Fault(libusbCode), times); }
     void clearFaults();
+    // A transfer that gets no answer (a -7 fault, a silent unit) times out
+    // at once instead of at its deadline; it still records its timeout.
+    // Off by default: lets tests of timeouts run without waiting them out.
+    void setInstantTimeouts(bool on);
 
     // Failures of the connection steps (0 = succeed); they last until reset.
     void setOpenFailure(int code);
@@ -114,6 +118,7 @@ private:
     std::condition_variable m_unplugCv;
     struct PendingFault { int request; Fault fault; int times; };
     std::vector<PendingFault> m_faults;
+    bool m_instantTimeouts = false;
     int m_openFailure = 0;
     int m_claimFailure = 0;
     bool m_kernelDriver = false;

@@ -26,8 +26,17 @@ AntennaCheck* AntennaCheck::existing()
 AntennaCheck::AntennaCheck(QWidget* parent)
     : QWidget(parent)
     , ui(new Ui::AntennaCheck)
+    , progress_timer(this)
+    , switch_timer(this)
+    , verdict_timer(this)
 {
     ui->setupUi(this);
+
+    // Named children, so that a test finds the phases and runs them
+    // without waiting them out.
+    progress_timer.setObjectName(QStringLiteral("progress_timer"));
+    switch_timer.setObjectName(QStringLiteral("switch_timer"));
+    verdict_timer.setObjectName(QStringLiteral("verdict_timer"));
 
     progress_timer.setInterval(kProgressTickMs);
     connect(&progress_timer, &QTimer::timeout, this, &AntennaCheck::progress_tick);

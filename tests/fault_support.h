@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <algorithm>
 
 namespace testsupport {
 
@@ -25,13 +26,12 @@ public:
 
     void start()
     {
-        longest = 0;
+        longest = last = 0;
         clock.start();
-        last = 0;
         timer.start();
     }
 
-    // The longest gap so far, the time since the last tick included.
+    // The longest gap, the time since the last tick included.
     qint64 stop()
     {
         beat();
@@ -39,21 +39,17 @@ public:
         return longest;
     }
 
-    qint64 longest_gap() const { return longest; }
-
 private:
     void beat()
     {
         const qint64 now = clock.elapsed();
-        if (now - last > longest)
-            longest = now - last;
+        longest = std::max(longest, now - last);
         last = now;
     }
 
     QTimer timer;
     QElapsedTimer clock;
-    qint64 last = 0;
-    qint64 longest = 0;
+    qint64 last = 0, longest = 0;
 };
 
 } // namespace testsupport

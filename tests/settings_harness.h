@@ -149,7 +149,18 @@ public:
         recorded().clear();
         CommandChannel::set_wait_function(&record);
     }
-    ~WaitLog() { CommandChannel::set_wait_function(nullptr); }
+    ~WaitLog()
+    {
+        CommandChannel::set_wait_function(nullptr);
+        during() = nullptr;
+    }
+    // Called at every wait before it is recorded: a test looks at the
+    // window in the middle of a setting, or pulls the unit out there.
+    static std::function<void(int)>& during()
+    {
+        static std::function<void(int)> hook;
+        return hook;
+    }
     QString text() const
     {
         QStringList out;
@@ -165,7 +176,12 @@ private:
         static QList<int> list;
         return list;
     }
-    static void record(int ms) { recorded() << ms; }
+    static void record(int ms)
+    {
+        if (during())
+            during()(ms);
+        recorded() << ms;
+    }
 };
 
 // What a widget shows, as the tests write it: the text of a label or line
@@ -277,11 +293,6 @@ inline QStringList lines(const testsupport::DebugCapture& capture)
         if (!line.startsWith(QLatin1String("This plugin does not support")))
             out << line;
     return out;
-}
-
-inline int64_t ms(int64_t us)
-{
-    return us / 1000;
 }
 
 using testsupport::bytes;

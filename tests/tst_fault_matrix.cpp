@@ -1,494 +1,151 @@
-// Every request the tool sends, failed in every way the bus can fail it,
-// while the tool does what sends that request: through the real start
-// page, watcher, window, poll, settings, pairing and Update page. One row
-// per cell; for each the process lives on, the window's event loop never
-// stands still longer than the request's own timeout, the window shows
-// what the failure handling of that operation says, and after the unit is
-// pulled out and plugged in again the tool connects, polls and takes a
-// setting as before.
-//
-// The cells wait the protocol's real settle times and timeouts, so
-// matrix() runs them in several copies of this program at once (most of
-// the time is waiting, not work) and counts what held. One cell runs by
-// itself with: tst_fault_matrix "cell:C2 region timeout".
+// Every request the tool sends, failed in every way the simulated bus can
+// fail it, one row each, at the lowest part that shows what the failure
+// does: the command channel, the window's connection and poll reads, the
+// pairing dialog, the upgrade engine. Each row checks the exact requests
+// that went out, the result and verdict, and that the unit works again
+// (plugged back first when it was pulled out). A few rows go through the
+// whole tool. Timeouts answer at once and pauses go to test clocks.
 #include "testsupport.h"
 #include "fault_support.h"
-#include "sharded_cells.h"
+#include "settings_harness.h"
 #include "upgrade_support.h"
 
-#include "antenna_check.h"
 #include "binding_dialog.h"
-#include "enable_switch.h"
-#include "encry_form.h"
-#include "hotplug_thread.h"
 #include "mainpage.h"
+#include "poll_control.h"
 #include "request_codes.h"
-#include "ui_wireless_video_link.h"
-#include "update_thread.h"
-#include "wireless_video_link.h"
+#include "unit_connection.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QLabel>
-#include <QMap>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QProcess>
-#include <QRadioButton>
-#include <QRegularExpression>
-#include <QTest>
-#include <QThread>
-#include <QTimer>
 #include <QtCharts/QSplineSeries>
-#include <cstdio>
-#include <map>
-#include <memory>
-#include <mutex>
 
 using namespace testsupport;
 using namespace upgrade_support;
+using Verdict = CommandChannel::Verdict;
+using Stage = updateThread::Stage;
 
 namespace {
 
-// ------------------------------------------------------------ the cells
+constexpr int kBulk = sim::SimDevice::kBulk, kUnplug = sim::kFaultUnplug, kShort = sim::kFaultShort;
+const int kFaults[] = {LIBUSB_ERROR_IO, LIBUSB_ERROR_NO_DEVICE, LIBUSB_ERROR_TIMEOUT, LIBUSB_ERROR_PIPE, kShort,
+                       kUnplug};
 
-constexpr int kBulk = sim::SimDevice::kBulk;
-
-// What the tool is doing when the request fails.
-enum class Act {
-    Connect,   // plug-in: identity records
-    Poll,      // one poll tick
-    Setting,   // a setting through send_set_command
-    Quick,     // a setting through the quick handshake
-    TestMode,  // the test-mode word, no status read
-    Bind,      // the pairing switch
-    BindTick,  // the pairing dialog's status read
-    Upgrade,   // the Update page
-};
-
-struct Action
+QString fault_name(int f)
 {
-    const char* name;
-    Act kind;
-    uint8_t request;   // the setting request of this action (settings only)
-    const char* line;  // debug name (send_set_command) or failure text (quick)
-    int settle_ms;
-    bool ack = true;
-};
-
-const Action kActions[] = {
-    {"connect", Act::Connect, 0, "", 0},
-    {"poll", Act::Poll, 0, "", 0},
-    {"region", Act::Setting, req::RegionPower, "Set power", 1000},
-    {"antenna group", Act::Setting, req::ConfigByte, "SET ANTENNA 1", 2000},
-    {"bandwidth", Act::Setting, req::Bandwidth, "Set channel bandwidth", 1000},
-    {"tdd", Act::Setting, req::TddRatio, "Set TDD Ratio", 1000},
-    {"uplink", Act::Setting, req::UplinkMode, "Set UPLINK MODE", 1000},
-    {"antenna test", Act::Setting, req::Antenna, "Set Antenna 0", 1000},
-    {"datalink", Act::Setting, req::Datalink, "datalink from usb", 1000, false},
-    {"observer", Act::Setting, req::GroundIdentity, "ground send and recv", 2000},
-    {"key", Act::Setting, req::EncryptKey, "encrypmt key", 2000},
-    {"encryption off", Act::Setting, req::EncryptEnable, "disable encry", 2000},
-    {"frequency", Act::Quick, req::Frequency, "set freq failed", 1300},
-    {"hopping", Act::Quick, req::FreqHop, "set freq_hop failed", 1300},
-    {"downlink", Act::Quick, req::Downlink, "set downlink failed", 2300},
-    {"baud", Act::Quick, req::BaudRate, "set COM baundrate failed", 1000},
-    {"rc mode", Act::Quick, req::RcMode, "set ppm  failed", 1000},
-    {"test mode", Act::TestMode, req::TestMode, "", 0},
-    {"pairing", Act::Bind, req::Bind, "set bind failed", 0},
-    {"pairing dialog", Act::BindTick, 0, "", 0},
-    {"upgrade", Act::Upgrade, 0, "", 0},
-};
-
-const Action* action_named(const QString& name)
-{
-    for (const Action& a : kActions)
-        if (name == QLatin1String(a.name))
-            return &a;
-    return nullptr;
+    return QMap<int, QString>{{-1, "io"}, {-4, "nodevice"}, {-7, "timeout"}, {-9, "pipe"}, {kShort, "short"}}
+        .value(f, "unplug");
 }
 
-// Request code (or kBulk) and the action that sends it.
-struct Use
+QString code_name(int code) { return code == kBulk ? QString("bulk") : QString::number(code, 16).toUpper(); }
+bool fails(int f) { return f != kShort; } // a short answer is no failure
+int fault_rc(int f) { return f == kUnplug ? LIBUSB_ERROR_NO_DEVICE : f; } // what the caller gets back
+
+// Every device plugged in the current row (the unit comes back as a new one
+// after the MCU2 restart), and the unit whose restart the engine waits for.
+std::mutex g_devices_mutex;
+std::vector<std::shared_ptr<sim::SimDevice>> g_devices;
+std::atomic<sim::SimUnit*> g_restarting_unit{nullptr};
+
+std::shared_ptr<sim::SimDevice> plug_fast(const std::shared_ptr<sim::SimUnit>& unit, bool instant = true)
 {
-    int code;
-    const char* action;
+    auto dev = sim::VirtualBus::instance().plug(unit);
+    dev->setInstantTimeouts(instant);
+    std::lock_guard<std::mutex> lock(g_devices_mutex);
+    g_devices.push_back(dev);
+    return dev;
+}
+
+// What the row's devices saw after the first `from` transfers, in order.
+std::vector<sim::Transfer> transfers(size_t from = 0)
+{
+    std::vector<sim::Transfer> all;
+    std::lock_guard<std::mutex> lock(g_devices_mutex);
+    for (const auto& d : g_devices)
+        for (const sim::Transfer& t : d->log())
+            all.push_back(t);
+    std::stable_sort(all.begin(), all.end(), [](auto& a, auto& b) { return a.t_us < b.t_us; });
+    return {all.begin() + long(std::min(from, all.size())), all.end()};
+}
+
+// As tokens: code, "=xx" for a one-byte OUT payload, "!" when it failed.
+QString wire_since(size_t from) { return tokens(transfers(from)).join(' '); }
+
+bool answers(libusb_device_handle* handle) // the connection works
+{
+    unsigned char buf[64];
+    return usb_vendor_transfer(handle, usb::kDirIn, 1, req::DevStatus, 0, 0, buf, 64, usb::kReadTimeoutMs) == 64;
+}
+
+// A unit on the bus with a connection open on it.
+struct Rig
+{
+    std::shared_ptr<sim::SimUnit> unit = make_ground_unit();
+    std::shared_ptr<sim::SimDevice> dev = plug_fast(unit);
+    UnitConnection conn;
+    bool open() { return conn.open() == 0; }
+    // After an unplug the close still finishes; plugged back, it opens.
+    bool replug() { return conn.close() == 0 && !conn.handle() && plug_fast(unit) && open(); }
 };
 
-const Use kUses[] = {
-    // Records read at connection and by the poll.
-    {req::Identity, "connect"},
-    {req::DeviceInfo, "connect"},
-    {req::SoftwareInfo, "connect"},
-    {req::DevStatus, "poll"},
-    {req::Scan, "poll"},
-    {req::DevStatus2, "poll"},
-    {req::ProStatus, "poll"},
-    {req::SoftwareInfo, "poll"},
-    {req::Identity, "poll"},
-    // Settings.
-    {req::RegionPower, "region"},
-    {req::ConfigByte, "antenna group"},
-    {req::Bandwidth, "bandwidth"},
-    {req::TddRatio, "tdd"},
-    {req::UplinkMode, "uplink"},
-    {req::Antenna, "antenna test"},
-    {req::Datalink, "datalink"},
-    {req::GroundIdentity, "observer"},
-    {req::EncryptKey, "key"},
-    {req::EncryptEnable, "encryption off"},
-    {req::CommandStatus, "region"},
-    {req::Frequency, "frequency"},
-    {req::FreqHop, "hopping"},
-    {req::Downlink, "downlink"},
-    {req::BaudRate, "baud"},
-    {req::RcMode, "rc mode"},
-    {req::CommandStatus, "rc mode"},
-    {req::TestMode, "test mode"},
-    {req::Bind, "pairing"},
-    {req::DevStatus, "pairing dialog"},
-    // The upgrade.
-    {0xB0, "upgrade"},
-    {0xB1, "upgrade"},
-    {0xB2, "upgrade"},
-    {0xB3, "upgrade"},
-    {0xB4, "upgrade"},
-    {0xB5, "upgrade"},
-    {0xB6, "upgrade"},
-    {0xB7, "upgrade"},
-    {0xB8, "upgrade"},
-    {0xB9, "upgrade"},
-    {req::UpgradeStatus, "upgrade"},
-    {req::UpgradeDataCheck, "upgrade"},
-    {req::ProgramEdid, "upgrade"},
-    {req::EraseHi3798, "upgrade"},
-    {req::ProgramHiImage, "upgrade"},
-    {req::EraseMcu2, "upgrade"},
-    {req::ProgramMcu2, "upgrade"},
-    {req::RestartMcu2, "upgrade"},
-    {req::CheckMcu2, "upgrade"},
-    {req::FifoStatus, "upgrade"},
-    {req::CheckHi3798, "upgrade"},
-    {req::Hi3798Result, "upgrade"},
-    {req::PreparationStatus, "upgrade"},
-    {req::UpgradeFinished, "upgrade"},
-    {req::CommandStatus, "upgrade"},
-    {kBulk, "upgrade"},
+// A setting as the window sends it. Kinds: 'a' acknowledged, 'n' without
+// acknowledgement, 'q' quick handshake holding the poll, 'b' one that does
+// not (the pairing start), 'u' unconfirmed.
+struct Setting { uint8_t code; char kind; int settle; const char* text; const char* payload_hex; };
+
+const Setting kSettings[] = {
+    {req::RegionPower, 'a', 1000, "Set power", "3c"},       {req::ConfigByte, 'a', 2000, "SET ANTENNA 1", "01"},
+    {req::Bandwidth, 'a', 1000, "Set channel bandwidth", "01"}, {req::TddRatio, 'a', 1000, "Set TDD Ratio", "00"},
+    {req::UplinkMode, 'a', 1000, "Set UPLINK MODE", "01"},  {req::Antenna, 'a', 1000, "Set Antenna 0", "10"},
+    {req::Datalink, 'n', 1000, "datalink from usb", "5a"},  {req::EncryptEnable, 'a', 2000, "disable encry", "00"},
+    {req::GroundIdentity, 'a', 2000, "ground send and recv", "01"},
+    {req::EncryptKey, 'a', 2000, "encrypmt key", "000000003031323334353637383961626364656600000000000000000000000000000000"},
+    {req::Frequency, 'q', 1300, "set freq failed", "6e090000"}, {req::FreqHop, 'q', 1300, "set freq_hop failed", "01"},
+    {req::Downlink, 'q', 2300, "set downlink failed", "03"}, {req::RcMode, 'q', 1000, "set ppm  failed", "01"},
+    {req::BaudRate, 'q', 1000, "set COM baundrate failed", "01"}, {req::Bind, 'b', 0, "set bind failed", "01"},
+    {req::TestMode, 'u', 0, "", "00000080"},
 };
 
-const int kFaults[] = {LIBUSB_ERROR_IO, LIBUSB_ERROR_NO_DEVICE, LIBUSB_ERROR_TIMEOUT, LIBUSB_ERROR_PIPE,
-                       sim::kFaultShort, sim::kFaultUnplug};
+// The records the window reads at the connection (3), then in a poll tick.
+const QList<int> kReads{req::Identity,   req::DeviceInfo, req::SoftwareInfo, req::DevStatus,    req::Scan,
+                        req::DevStatus2, req::ProStatus,  req::SoftwareInfo, req::Identity};
 
-QString fault_name(int fault)
-{
-    switch (fault) {
-    case LIBUSB_ERROR_IO: return QStringLiteral("io");
-    case LIBUSB_ERROR_NO_DEVICE: return QStringLiteral("nodevice");
-    case LIBUSB_ERROR_TIMEOUT: return QStringLiteral("timeout");
-    case LIBUSB_ERROR_PIPE: return QStringLiteral("pipe");
-    case sim::kFaultShort: return QStringLiteral("short");
-    case sim::kFaultUnplug: return QStringLiteral("unplug");
-    default: return QString::number(fault);
-    }
-}
+// An upgrade request, the image part whose run sends it, and the stage that
+// run fails at when the request is lost for good.
+struct UpgradeUse { int code; uint32_t type; Stage stage; };
 
-QString code_name(int code)
-{
-    return code == kBulk ? QStringLiteral("bulk") : QString::number(code, 16).toUpper();
-}
-
-struct Cell
-{
-    int code;
-    const Action* action;
-    int fault;
-    QString tag() const
-    {
-        return QStringLiteral("%1 %2 %3").arg(code_name(code), QLatin1String(action->name), fault_name(fault));
-    }
-    bool transfer_error() const { return fault < 0; }
-    bool unplug() const { return fault == sim::kFaultUnplug; }
-    bool short_answer() const { return fault == sim::kFaultShort; }
+const UpgradeUse kUpgrade[] = {
+    {0xB0, kMcu1, Stage::Erase}, {0xB1, kMcu1, Stage::Program}, {0xB2, kFpga, Stage::Erase},
+    {0xB3, kFpga, Stage::Program}, {0xB4, kBoot, Stage::Erase}, {0xB5, kBoot, Stage::Program},
+    {0xB6, kKernel, Stage::Erase}, {0xB7, kKernel, Stage::Program}, {0xB8, kFs, Stage::Erase},
+    {0xB9, kFs, Stage::Program}, {req::UpgradeStatus, kKernel, Stage::WaitErase},
+    {req::UpgradeDataCheck, kMcu1, Stage::Check}, {req::ProgramEdid, kEdid, Stage::Program},
+    {req::EraseHi3798, kHi3798, Stage::Erase}, {req::ProgramHiImage, kHi3516, Stage::Program},
+    {req::EraseMcu2, kMcu2, Stage::Erase}, {req::ProgramMcu2, kMcu2, Stage::Program},
+    {req::RestartMcu2, kMcu2, Stage::Prepare}, {req::CheckMcu2, kMcu2, Stage::Check},
+    {req::FifoStatus, kHi3516, Stage::Program}, {req::CheckHi3798, kHi3798, Stage::Check},
+    {req::Hi3798Result, kHi3798, Stage::Check}, {req::PreparationStatus, kHi3516, Stage::Program},
+    {req::UpgradeFinished, kMcu1, Stage::None}, {req::CommandStatus, kMcu1, Stage::WaitErase},
+    {kBulk, kMcu1, Stage::Program},
 };
-
-QList<Cell> all_cells()
-{
-    QList<Cell> cells;
-    for (const Use& u : kUses)
-        for (int f : kFaults)
-            cells << Cell{u.code, action_named(QLatin1String(u.action)), f};
-    return cells;
-}
-
-// The timeout of the request in the operation that sends it (ms): what a
-// -7 holds the calling thread for.
-int request_timeout(const Cell& c)
-{
-    switch (c.action->kind) {
-    case Act::Connect:
-    case Act::BindTick: return 300;
-    case Act::Poll: return c.code == req::Scan ? 2000 : 300;
-    case Act::Upgrade: return 0; // the engine's own thread
-    default: return 2000;
-    }
-}
-
-// A rough duration (ms), to share the cells out evenly.
-int cost_of(const Cell& c)
-{
-    const int timeout = c.fault == LIBUSB_ERROR_TIMEOUT ? request_timeout(c) : 0;
-    const int recovery = 700;
-    switch (c.action->kind) {
-    case Act::Connect:
-    case Act::Poll: return 800 + timeout + recovery;
-    case Act::Setting: return 800 + c.action->settle_ms + timeout + recovery;
-    case Act::Quick: return 300 + c.action->settle_ms + timeout + recovery;
-    case Act::TestMode: return 200 + timeout + recovery;
-    case Act::Bind:
-    case Act::BindTick: return 4500 + timeout + recovery;
-    case Act::Upgrade: {
-        int t = 7000 + recovery;
-        if (c.fault == LIBUSB_ERROR_TIMEOUT)
-            t += c.code == kBulk ? 5000 : 2000;
-        if (c.code >= 0xD0 && c.code <= 0xD3)
-            t += 600;
-        return t;
-    }
-    }
-    return 1000;
-}
-
-// Set by main(): whether this run was asked for cells by name.
-bool g_cells_named = false;
-
-// ------------------------------------------------------------ the world
-
-// Closes every message box that shows up and remembers its text.
-class BoxCloser : public QObject
-{
-public:
-    QStringList texts;
-    BoxCloser()
-    {
-        connect(&tick, &QTimer::timeout, this, [this] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                auto* box = qobject_cast<QMessageBox*>(w);
-                if (!box || !box->isVisible())
-                    continue;
-                texts << box->text();
-                QAbstractButton* b = box->button(QMessageBox::Ok);
-                if (!b && !box->buttons().isEmpty())
-                    b = box->buttons().first();
-                if (b)
-                    b->click();
-            }
-        });
-        tick.start(20);
-    }
-
-private:
-    QTimer tick;
-};
-
-// Images of one target each: a full chunk and a final transfer.
-struct ImageFor
-{
-    uint32_t type;
-    int size;
-};
-
-ImageFor image_for(int code)
-{
-    switch (code) {
-    case 0xB2:
-    case 0xB3: return {kFpga, 1100};
-    case 0xB4:
-    case 0xB5: return {kBoot, 1100};
-    case 0xB6:
-    case 0xB7:
-    case req::UpgradeStatus: return {kKernel, 1100};
-    case 0xB8:
-    case 0xB9: return {kFs, 1100};
-    case req::ProgramEdid: return {kEdid, 1100};
-    case req::EraseHi3798:
-    case req::CheckHi3798:
-    case req::Hi3798Result: return {kHi3798, 1100};
-    case req::ProgramHiImage:
-    case req::FifoStatus:
-    case req::PreparationStatus: return {kHi3516, 100};
-    case req::EraseMcu2:
-    case req::ProgramMcu2:
-    case req::RestartMcu2:
-    case req::CheckMcu2: return {kMcu2, 1100};
-    default: return {kMcu1, 1100}; // B0, B1, BC, F5, F8, bulk
-    }
-}
 
 // The MCU2's requests after its restart go to the unit as it comes back.
-bool after_restart(int code)
+bool after_restart(int c) { return c == req::EraseMcu2 || c == req::ProgramMcu2 || c == req::CheckMcu2; }
+
+// Rows: every item of a table (those with a name) x every fault.
+void fault_rows(int items, const std::function<QString(int)>& name)
 {
-    return code == req::EraseMcu2 || code == req::ProgramMcu2 || code == req::CheckMcu2;
+    QTest::addColumn<int>("item");
+    QTest::addColumn<int>("fault");
+    for (int i = 0; i < items; ++i)
+        for (int f : name(i).isEmpty() ? QList<int>() : QList<int>(std::begin(kFaults), std::end(kFaults)))
+            QTest::newRow(qPrintable(name(i) + ' ' + fault_name(f))) << i << f;
 }
 
-// One unit, one start page with its watcher and window, for the whole run
-// of this process.
-struct World
-{
-    std::unique_ptr<MainPage> page;
-    Wireless_Video_Link* w = nullptr;
-    Ui::Wireless_Video_Link* ui = nullptr;
-    std::shared_ptr<sim::SimUnit> unit;
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<BoxCloser> boxes;
-    int model = 0;
-
-    // Devices the unit has been during the current cell (it becomes a new
-    // one on every plug-in, also when its MCU2 restarts).
-    std::mutex devices_mutex;
-    std::vector<std::shared_ptr<sim::SimDevice>> devices;
-    // A fault for the unit as it comes back from the MCU2 restart.
-    int restart_code = 0;
-    int restart_fault = 0;
-
-    int connects = 0;
-    int disconnects = 0;
-
-    std::shared_ptr<sim::SimDevice> plug_unit()
-    {
-        auto d = sim::VirtualBus::instance().plug(unit);
-        std::lock_guard<std::mutex> lock(devices_mutex);
-        devices.push_back(d);
-        return d;
-    }
-
-    std::shared_ptr<sim::SimDevice> current()
-    {
-        for (const auto& d : sim::VirtualBus::instance().devices())
-            if (d->unitPtr() == unit && d->plugged())
-                return d;
-        return nullptr;
-    }
-
-    std::vector<sim::Transfer> transfers()
-    {
-        std::vector<std::shared_ptr<sim::SimDevice>> devs;
-        {
-            std::lock_guard<std::mutex> lock(devices_mutex);
-            devs = devices;
-        }
-        std::vector<sim::Transfer> all;
-        for (const auto& d : devs) {
-            const auto log = d->log();
-            all.insert(all.end(), log.begin(), log.end());
-        }
-        std::stable_sort(all.begin(), all.end(),
-                         [](const sim::Transfer& a, const sim::Transfer& b) { return a.t_us < b.t_us; });
-        return all;
-    }
-
-    void forget_devices()
-    {
-        std::vector<std::shared_ptr<sim::SimDevice>> keep;
-        if (auto d = current())
-            keep.push_back(d);
-        for (const auto& d : keep)
-            d->clearLog();
-        std::lock_guard<std::mutex> lock(devices_mutex);
-        devices = keep;
-    }
-
-    bool connected() const
-    {
-        return w->device_handle() && ui->label_connect->text() == QLatin1String("Connected");
-    }
-    bool disconnected() const
-    {
-        return !w->device_handle() && ui->label_connect->text() == QLatin1String("DisConnected");
-    }
-};
-
-World* g_world = nullptr;
-
-int count_ok(const std::vector<sim::Transfer>& log, uint8_t code)
+int unknown_labels(QWidget* w, const char* pattern)
 {
     int n = 0;
-    for (const sim::Transfer& t : log)
-        if (t.kind == sim::Transfer::Control && t.bRequest == code && t.result >= 0)
-            ++n;
+    for (QLabel* l : w->findChildren<QLabel*>(QRegularExpression(pattern)))
+        n += l->text() == "unknow";
     return n;
-}
-
-// Whether the cell's fault has hit a transfer of its request.
-bool fault_hit(const Cell& c, const std::vector<sim::Transfer>& log)
-{
-    for (const sim::Transfer& t : log) {
-        const bool match = c.code == kBulk ? t.kind == sim::Transfer::Bulk
-                                           : t.kind == sim::Transfer::Control && t.bRequest == c.code;
-        if (!match)
-            continue;
-        if (c.unplug() && t.result == LIBUSB_ERROR_NO_DEVICE)
-            return true;
-        if (c.transfer_error() && t.result == c.fault)
-            return true;
-        if (c.short_answer()) {
-            // The first full chunk, one byte short.
-            if (t.kind == sim::Transfer::Bulk && t.result == 0 && t.data.size() == 1023)
-                return true;
-            if (t.kind == sim::Transfer::Control && t.wLength > 0 && t.result == t.wLength - 1)
-                return true;
-            // A request without data cannot come short: it went through.
-            if (t.kind == sim::Transfer::Control && t.wLength == 0 && t.result == 0)
-                return true;
-        }
-    }
-    return false;
-}
-
-bool has_line_starting(const DebugCapture& capture, const QString& start)
-{
-    for (const QString& l : capture.lines())
-        if (l.trimmed().startsWith(start))
-            return true;
-    return false;
-}
-
-bool has_line(const DebugCapture& capture, const QString& text)
-{
-    for (const QString& l : capture.lines())
-        if (l.trimmed() == text)
-            return true;
-    return false;
-}
-
-QStringList judgement_lines(const DebugCapture& capture, const QString& name)
-{
-    QStringList out;
-    for (const QString& verdict : {QStringLiteral("done"), QStringLiteral("timeout"), QStringLiteral("failed"),
-                                   QStringLiteral("unknow error")}) {
-        const QString l = QStringLiteral("Set %1 %2").arg(name, verdict);
-        if (has_line(capture, l))
-            out << l;
-    }
-    return out;
-}
-
-QList<QLabel*> temperature_labels(Ui::Wireless_Video_Link* ui)
-{
-    return {ui->label_A_BB_TEMP, ui->label_A_PA_TEMP, ui->label_G_BB_TEMP,
-            ui->label_G_PA_TEMP, ui->label_test_a_rssi_2, ui->label_test_g_rssi_2};
-}
-
-QList<QLabel*> counter_labels(Ui::Wireless_Video_Link* ui)
-{
-    return {ui->label_g_buf_overflow,      ui->label_g_packet_recv,         ui->label_g_packets_send,
-            ui->label_g_packets_discard,   ui->label_g_packets_submitted,   ui->label_g_packets_retransmit,
-            ui->label_a_buf_overflow,      ui->label_a_packet_recv,         ui->label_a_packets_send,
-            ui->label_a_packets_discard,   ui->label_a_packets_submitted,   ui->label_a_packets_retransmit};
-}
-
-QList<QPointF> series_points(Wireless_Video_Link* w)
-{
-    return w->scan_series_object()->points();
 }
 
 } // namespace
@@ -497,694 +154,386 @@ class FaultMatrix : public QObject
 {
     Q_OBJECT
 
-private:
-    World& world() { return *g_world; }
-
-    void make_world()
-    {
-        if (g_world)
-            return;
-        g_world = new World;
-        World& wd = *g_world;
-        wd.unit = make_ground_unit();
-        wd.unit->setHi3798Version("V1.0.0");
-        wd.unit->link().setPairingDelayReads(1);
-        wd.dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(wd.dir->isValid());
-        // The unit's MCU2 restart: it drops off the bus and comes back as
-        // a new device, which is the one a post-restart fault goes to.
-        wd.unit->upgrade().setRestartTiming(std::chrono::milliseconds(5), std::chrono::milliseconds(30));
-        wd.unit->upgrade().setRestartHandler([&wd](bool present) {
-            auto& bus = sim::VirtualBus::instance();
-            if (!present) {
-                if (auto d = wd.current())
-                    bus.unplug(d);
-                return;
-            }
-            auto d = wd.plug_unit();
-            if (wd.restart_code)
-                d->failNext(wd.restart_code, wd.restart_fault);
-        });
-        updateThread::set_sleep_function(&test_sleep);
-        g_divisor = 10;
-        // The engine's pauses run ten times faster here; on a loaded
-        // machine the window may then not have reopened the unit after
-        // the MCU2 restart before the engine looks for the new handle,
-        // which the real 4.6 s leave ample time for. Wait for the reopen
-        // (bounded) so a cell does not depend on the machine's load.
-        g_before_sleep = [&wd](int ms) {
-            if (ms != upgrade_timing::kMcu2ReopenWaitMs)
-                return;
-            QElapsedTimer clock;
-            clock.start();
-            while (clock.elapsed() < 3000) {
-                const auto d = wd.current();
-                if (d && d->interfaceClaimed())
-                    return;
-                QThread::msleep(2);
-            }
-        };
-
-        wd.page = std::make_unique<MainPage>();
-        // A faster watcher: the cells plug and unplug the unit hundreds of
-        // times. Its scan is the same.
-        wd.page->scan_timer()->setInterval(10);
-        wd.page->show();
-        wd.w = wd.page->main_window();
-        wd.ui = wd.w->form();
-        QObject::connect(wd.w, &Wireless_Video_Link::dev_connect_status, wd.w, [&wd](bool on) {
-            if (on)
-                ++wd.connects;
-            else
-                ++wd.disconnects;
-        });
-        wd.boxes = std::make_unique<BoxCloser>();
-        wd.plug_unit();
-        QVERIFY(wait_for([&] { return wd.connected(); }, 5000));
-        wd.w->on_pushButton_GET_SN_clicked();
-    }
-
-    // Reconnects with the unit as the cell wants it.
-    void use_model(int model)
-    {
-        World& wd = world();
-        if (wd.model == model && wd.connected())
-            return;
-        wd.unit->setModelIndex(model);
-        wd.model = model;
-        if (auto d = wd.current())
-            sim::VirtualBus::instance().unplug(d);
-        QVERIFY(wait_for([&] { return wd.disconnected(); }, 5000));
-        wd.plug_unit();
-        QVERIFY(wait_for([&] { return wd.connected() && wd.w->poll_timer()->isActive(); }, 5000));
-    }
-
-    void settle_world()
-    {
-        World& wd = world();
-        if (auto* check = AntennaCheck::existing())
-            check->hide();
-        sim::SimLink& link = wd.unit->link();
-        link.clearSettingFaults();
-        link.clearScanOverrides();
-        link.setPairingDelayReads(1);
-        link.setBindByte(1);
-        wd.restart_code = 0;
-        wd.restart_fault = 0;
-        wd.forget_devices();
-    }
-
-    // After the cell: out, in, connected, polling, a setting taken.
-    void recover()
-    {
-        World& wd = world();
-        QVERIFY2(wait_for([&] { return !wd.w->binding_in_progress && !wd.w->upgrade_running(); },
-                          60000),
-                 "the window is still busy");
-        if (auto d = wd.current())
-            sim::VirtualBus::instance().unplug(d);
-        QVERIFY2(wait_for([&] { return wd.disconnected(); }, 5000), "not disconnected after unplug");
-        {
-            std::lock_guard<std::mutex> lock(wd.devices_mutex);
-            for (const auto& d : wd.devices)
-                d->clearFaults();
-        }
-        wd.restart_code = 0;
-        auto dev = wd.plug_unit();
-        QVERIFY2(wait_for([&] { return wd.connected() && wd.w->poll_timer()->isActive(); }, 5000),
-                 "not connected again after plug-in");
-        QCOMPARE(wd.w->poll_timer()->interval(), 1000);
-        // Polls: a quicker tick shows the timer drives the poll.
-        const int reads = count_ok(dev->log(), req::DevStatus);
-        wd.w->poll_timer()->setInterval(20);
-        QVERIFY2(wait_for([&] { return count_ok(dev->log(), req::DevStatus) >= reads + 2; }, 3000),
-                 "no poll after reconnection");
-        wd.w->poll_timer()->setInterval(1000);
-        // Takes a setting.
-        wd.w->on_TestMode_clicked(true);
-        QVERIFY(wd.unit->link().testWord()[3] & 0x80);
-        wd.w->on_TestMode_clicked(false);
-        QVERIFY(!(wd.unit->link().testWord()[3] & 0x80));
-        QVERIFY(wd.w->poll_timer()->isActive());
-        QVERIFY(wd.connected());
-    }
-
-    // --- the actions ---------------------------------------------------------
-
-    void run_connect(const Cell& c, const DebugCapture& capture)
-    {
-        World& wd = world();
-        use_model(0);
-        if (c.code == req::SoftwareInfo) {
-            // A 5.8 GHz unit where a 2.4 GHz one was: a band taken from a
-            // failed read, or one that only the poll corrects, shows.
-            wd.unit->setModelIndex(12);
-            wd.model = 12;
-        }
-        if (auto d = wd.current())
-            sim::VirtualBus::instance().unplug(d);
-        QVERIFY(wait_for([&] { return wd.disconnected(); }, 5000));
-        wd.forget_devices();
-        const int connects = wd.connects;
-        // Nothing reaches the window before this returns to the event loop.
-        auto dev = wd.plug_unit();
-        dev->failNext(c.code, c.fault);
-        Heartbeat heart;
-        heart.start();
-        QVERIFY(wait_for([&] { return wd.connects > connects; }, 5000));
-        if (c.unplug())
-            QVERIFY(wait_for([&] { return wd.disconnected(); }, 5000));
-        const qint64 gap = heart.stop();
-        check_gap(c, gap);
-        QVERIFY2(fault_hit(c, wd.transfers()), "the fault hit no request");
-
-        if (c.unplug()) {
-            QVERIFY(!wd.w->poll_timer()->isActive());
-            return;
-        }
-        QVERIFY(wd.connected());
-        QVERIFY(wd.w->poll_timer()->isActive());
-        QCOMPARE(wd.w->unit_type, 2);
-        QCOMPARE(wd.ui->label_info_dev->text(), QString("Ground"));
-        if (c.code == req::Identity && c.transfer_error())
-            QVERIFY(has_line(capture, "get SN number failed"));
-        else
-            QVERIFY(capture.contains("dv.mcu2_version 13376"));
-        if (c.code == req::SoftwareInfo) {
-            // A failed read is no version.
-            QVERIFY2(wd.ui->label_info_firm->text() != QLatin1String("0.0.0"), "a failed read shown as version");
-            // The band, channel list and chart are the unit's once the poll
-            // has read the record.
-            const int reads = count_ok(dev->log(), req::SoftwareInfo);
-            wd.w->poll_timer()->setInterval(20);
-            QVERIFY(wait_for([&] { return count_ok(dev->log(), req::SoftwareInfo) >= reads + 2; }, 3000));
-            wd.w->poll_timer()->setInterval(1000);
-            QCOMPARE(wd.w->band_code, 58);
-            QCOMPARE(wd.ui->comboBox_freq->count(), 7);
-            QCOMPARE(wd.ui->comboBox_freq->itemText(0), QString("Chanel 1 (5745MHz)"));
-            const QList<QPointF> pts = series_points(wd.w);
-            QCOMPARE(pts.size(), 7);
-            for (const QPointF& p : pts)
-                QVERIFY2(p.x() >= 5730 && p.x() <= 5830,
-                         qPrintable(QString("a chart point at %1 MHz on the 5.8 GHz chart").arg(p.x())));
-            QCOMPARE(wd.ui->label_info_firm->text(), QString("1.2.3"));
-        }
-    }
-
-    struct PollSnapshot
-    {
-        bool taken = false;
-        QStringList temperatures, counters;
-        QString sn, firm;
-        int band = 0;
-        QList<QPointF> points;
-        std::vector<sim::Transfer> log;
-    };
-
-    void run_poll(const Cell& c, const DebugCapture& capture)
-    {
-        World& wd = world();
-        use_model(0);
-        Ui::Wireless_Video_Link* ui = wd.ui;
-        auto dev = wd.current();
-        QVERIFY(dev);
-        // What the window shows before the failing tick.
-        const QString sn_before = ui->label_sn->text();
-        const QString serial_before = wd.w->serial_number;
-        const QString firm_before = ui->label_info_firm->text();
-        const int band_before = wd.w->band_code;
-        const QList<QPointF> points_before = series_points(wd.w);
-        if (c.code == req::Scan) {
-            // A new spectrum: the failing read must neither draw it nor a
-            // flat line at 0 dBm.
-            std::array<uint8_t, sim::kScanLen> m{};
-            m.fill(77);
-            wd.unit->link().setScanMagnitudes(m);
-        }
-        PollSnapshot snap;
-        QObject ctx;
-        // After poll_status in the same timer emission: the failing tick
-        // has just ended.
-        QObject::connect(wd.w->poll_timer(), &QTimer::timeout, &ctx, [&] {
-            if (snap.taken)
-                return;
-            const auto log = wd.transfers();
-            if (!fault_hit(c, log))
-                return;
-            snap.taken = true;
-            snap.log = log;
-            for (QLabel* l : temperature_labels(ui))
-                snap.temperatures << l->text();
-            for (QLabel* l : counter_labels(ui))
-                snap.counters << l->text();
-            snap.sn = ui->label_sn->text();
-            snap.firm = ui->label_info_firm->text();
-            snap.band = wd.w->band_code;
-            snap.points = series_points(wd.w);
-        });
-        dev->failNext(c.code, c.fault);
-        Heartbeat heart;
-        heart.start();
-        wd.w->poll_timer()->setInterval(20);
-        if (c.unplug()) {
-            QVERIFY(wait_for([&] { return wd.disconnected(); }, 5000));
-        } else {
-            QVERIFY2(wait_for([&] { return snap.taken; }, 5000), "the fault hit no request");
-            const int after = count_ok(wd.transfers(), req::DevStatus);
-            QVERIFY2(wait_for([&] { return count_ok(wd.transfers(), req::DevStatus) >= after + 2; }, 5000),
-                     "the poll stopped");
-        }
-        const qint64 gap = heart.stop();
-        if (wd.w->poll_timer()->isActive())
-            wd.w->poll_timer()->setInterval(1000);
-        check_gap(c, gap);
-        QVERIFY2(fault_hit(c, wd.transfers()), "the fault hit no request");
-        if (c.unplug()) {
-            QVERIFY(!wd.w->poll_timer()->isActive());
-            return;
-        }
-        QVERIFY(wd.w->poll_timer()->isActive());
-
-        // Where the fault was, and what came after it in the same tick.
-        const auto& log = snap.log;
-        int at = -1;
-        for (int i = int(log.size()) - 1; i >= 0; --i) {
-            const sim::Transfer& t = log[size_t(i)];
-            if (t.bRequest == c.code && t.kind == sim::Transfer::Control
-                && (t.result < 0 || (c.short_answer() && t.result == t.wLength - 1))) {
-                at = i;
-                break;
-            }
-        }
-        QVERIFY(at >= 0);
-        const uint8_t next = size_t(at + 1) < log.size() ? log[size_t(at + 1)].bRequest : 0;
-
-        const bool failed = c.transfer_error();
-        const QString unknow = QStringLiteral("unknow");
-        switch (c.code) {
-        case req::DevStatus:
-            if (failed) {
-                // The tick ends at once: nothing else read, nothing shown.
-                QVERIFY2(next == 0 || next == req::DevStatus, qPrintable(QString::number(next, 16)));
-                QVERIFY(!has_line_starting(capture, "dev_status2 ret"));
-            } else {
-                QVERIFY2(next == req::Scan, qPrintable(QString::number(next, 16)));
-            }
-            break;
-        case req::Scan:
-            QCOMPARE(next, uint8_t(req::DevStatus2)); // the tick goes on
-            if (failed) {
-                // The last curve stays.
-                QCOMPARE(snap.points, points_before);
-            } else {
-                // 15 of 16 channels measured: those are drawn.
-                for (int i = 0; i < 15 && i < snap.points.size(); ++i)
-                    if (snap.points[i].x() < 2500)
-                        QCOMPARE(snap.points[i].y(), -77.0);
-            }
-            break;
-        case req::DevStatus2:
-            QCOMPARE(next, uint8_t(req::ProStatus));
-            if (failed) {
-                QVERIFY(has_line(capture, QStringLiteral("dev_status2 ret %1").arg(c.fault)));
-                QCOMPARE(snap.temperatures, QStringList(QVector<QString>(6, unknow).toList()));
-            } else {
-                for (const QString& t : snap.temperatures)
-                    QVERIFY2(t != unknow, qPrintable(t));
-            }
-            break;
-        case req::ProStatus:
-            QCOMPARE(next, uint8_t(req::SoftwareInfo));
-            if (failed) {
-                QVERIFY(has_line(capture, QStringLiteral("pro stat ret %1").arg(c.fault)));
-                QCOMPARE(snap.counters, QStringList(QVector<QString>(12, unknow).toList()));
-            } else {
-                for (const QString& t : snap.counters)
-                    QVERIFY2(t != unknow, qPrintable(t));
-            }
-            break;
-        case req::SoftwareInfo:
-            // A failed version read is no version: band and text stay.
-            QCOMPARE(snap.band, band_before);
-            QCOMPARE(snap.firm, firm_before);
-            break;
-        case req::Identity:
-            if (failed)
-                QVERIFY(has_line(capture, "get SN number failed"));
-            QCOMPARE(snap.sn, sn_before);
-            QCOMPARE(wd.w->serial_number, serial_before);
-            break;
-        default: QFAIL("no poll check for this request");
-        }
-    }
-
-    // Clicks or calls what sends the action's setting.
-    void trigger_setting(const Action& a)
-    {
-        World& wd = world();
-        Ui::Wireless_Video_Link* ui = wd.ui;
-        const QString name = QLatin1String(a.name);
-        auto activate = [](QComboBox* box, int index) {
-            QVERIFY(QMetaObject::invokeMethod(box, "activated", Q_ARG(int, index)));
-        };
-        if (name == "region")
-            activate(ui->comboBox_region, 1);
-        else if (name == "antenna group")
-            ui->pushButton_antenna_1->click();
-        else if (name == "bandwidth")
-            wd.w->on_comboBox_bandwidth_activated(1);
-        else if (name == "tdd")
-            wd.w->on_radioButton_down_mode_clicked();
-        else if (name == "uplink")
-            wd.w->on_comboBox_uplink_activated(1);
-        else if (name == "antenna test")
-            ui->pushButton_antenna_test->click();
-        else if (name == "datalink")
-            ui->radioButton_usb->click();
-        else if (name == "observer")
-            ui->radioButton_RO->click();
-        else if (name == "key") {
-            QWidget* form = ui->widget_encry;
-            form->findChild<QRadioButton*>("radioButton_AES128")->click();
-            form->findChild<QLineEdit*>("lineEdit_encry")->setText("0123456789abcdef");
-            form->findChild<QPushButton*>("pushButton_encry")->click();
-        } else if (name == "encryption off")
-            emit ui->widget_encry->enable_encry(false);
-        else if (name == "frequency")
-            activate(ui->comboBox_freq, 2);
-        else if (name == "hopping")
-            ui->pushButton_auto->click();
-        else if (name == "downlink")
-            activate(ui->comboBox_downlink, 3);
-        else if (name == "baud")
-            activate(ui->comboBox_RadioRate, 1);
-        else if (name == "rc mode")
-            ui->radioButton_ppm->click();
-        else if (name == "test mode")
-            wd.w->on_TestMode_clicked(true);
-        else
-            QFAIL("unknown setting");
-    }
-
-    void run_setting(const Cell& c, const DebugCapture& capture)
-    {
-        World& wd = world();
-        use_model(0);
-        const Action& a = *c.action;
-        auto dev = wd.current();
-        QVERIFY(dev);
-        sim::SimLink& link = wd.unit->link();
-        if (a.kind == Act::Quick || a.kind == Act::Setting) {
-            // A status byte of "done" left from the setting before.
-            const unsigned char baud = 2;
-            wd.w->quick_handshake(req::BaudRate, &baud, 1, "primer", 0, false);
-            QVERIFY(wd.w->poll_timer()->isActive());
-        }
-        const int sent_before = link.settingCount(a.request);
-        const bool on_request = c.code == a.request;
-        dev->failNext(c.code, c.fault);
-        Heartbeat heart;
-        heart.start();
-        trigger_setting(a);
-        if (c.unplug())
-            QVERIFY(wait_for([&] { return wd.disconnected(); }, 5000));
-        const qint64 gap = heart.stop();
-        check_gap(c, gap);
-        QVERIFY2(fault_hit(c, wd.transfers()), "the fault hit no request");
-        const int sent = link.settingCount(a.request) - sent_before;
-        // A request that failed never reached the unit; a short one did.
-        if (on_request)
-            QCOMPARE(sent, c.short_answer() ? 1 : 0);
-        else
-            QCOMPARE(sent, 1);
-
-        const QString line = QLatin1String(a.line);
-        if (c.unplug())
-            QVERIFY(!wd.w->poll_timer()->isActive());
-
-        switch (a.kind) {
-        case Act::Setting: {
-            const QStringList verdicts = judgement_lines(capture, line);
-            if (c.unplug() || c.transfer_error()) {
-                // The failed transfer ends the operation: no verdict, no
-                // settle time; the poll goes on while the unit is there.
-                QVERIFY2(verdicts.isEmpty(), qPrintable(verdicts.join(",")));
-                QCOMPARE(wd.w->poll_timer()->isActive(), !c.unplug());
-            } else {
-                if (a.ack)
-                    QCOMPARE(verdicts, QStringList{QStringLiteral("Set %1 done").arg(line)});
-                else
-                    QVERIFY(verdicts.isEmpty());
-                QVERIFY(wd.w->poll_timer()->isActive());
-            }
-            break;
-        }
-        case Act::Quick:
-            // Whatever failed, the status byte was not read as "done" for
-            // this setting; a short request still reached the unit.
-            if (on_request && c.short_answer())
-                QVERIFY2(!has_line(capture, line), "a setting the unit took reported as failed");
-            else
-                QVERIFY2(has_line(capture, line), qPrintable("no \"" + line + "\""));
-            if (!c.unplug())
-                QVERIFY(wd.w->poll_timer()->isActive());
-            if (a.request == req::FreqHop)
-                QVERIFY(!wd.ui->comboBox_freq->isEnabled());
-            if (a.request == req::Frequency)
-                QVERIFY(has_line_starting(capture, "set freq:"));
-            break;
-        case Act::TestMode:
-            if (!c.unplug())
-                QVERIFY(wd.w->poll_timer()->isActive());
-            wd.w->on_TestMode_clicked(false);
-            break;
-        default: QFAIL("not a setting");
-        }
-    }
-
-    void run_bind(const Cell& c, const DebugCapture& capture)
-    {
-        World& wd = world();
-        use_model(0);
-        auto dev = wd.current();
-        QVERIFY(dev);
-        const bool dialog_fault = c.action->kind == Act::BindTick;
-        QStringList results;
-        bool injected = false;
-        QTimer watch;
-        QObject::connect(&watch, &QTimer::timeout, [&] {
-            auto* dialog = wd.w->findChild<Binding_Dialog*>();
-            if (!dialog)
-                return;
-            if (dialog_fault && !injected) {
-                if (auto d = wd.current())
-                    d->failNext(c.code, c.fault);
-                injected = true;
-            }
-            const QString text = dialog->findChild<QLabel*>("label")->text();
-            if (results.isEmpty() || results.last() != text)
-                results << text;
-        });
-        watch.start(5);
-        if (!dialog_fault)
-            dev->failNext(c.code, c.fault);
-        const int boxes_before = wd.boxes->texts.size();
-        Heartbeat heart;
-        heart.start();
-        QTest::mouseClick(wd.ui->switch_bind, Qt::LeftButton);
-        QVERIFY(wait_for([&] { return !wd.w->binding_in_progress && has_line(capture, "bind done"); }, 15000));
-        if (c.unplug())
-            QVERIFY(wait_for([&] { return wd.disconnected(); }, 5000));
-        const qint64 gap = heart.stop();
-        watch.stop();
-        check_gap(c, gap);
-        QVERIFY2(fault_hit(c, wd.transfers()), "the fault hit no request");
-
-        if (!dialog_fault) {
-            QCOMPARE(has_line(capture, "set bind failed"), !c.short_answer());
-            if (c.unplug()) {
-                QVERIFY(wd.boxes->texts.mid(boxes_before).contains("Device has been pulled out!"));
-            } else if (c.short_answer()) {
-                QVERIFY2(results.contains("Bind success"), qPrintable(results.join(",")));
-            } else {
-                // The start never reached the unit; the dialog follows
-                // the bound state the unit reports (still bound here).
-                QVERIFY2(!results.isEmpty(), "no pairing dialog");
-            }
-        } else {
-            if (c.short_answer())
-                QVERIFY2(results.contains("Bind success"), qPrintable(results.join(",")));
-            else
-                QVERIFY2(results.contains("Bind failed"), qPrintable(results.join(",")));
-        }
-        QCOMPARE(wd.w->poll_timer()->isActive(), !c.unplug());
-    }
-
-    void run_upgrade(const Cell& c, const DebugCapture& capture)
-    {
-        Q_UNUSED(capture);
-        World& wd = world();
-        use_model(0);
-        Ui::Wireless_Video_Link* ui = wd.ui;
-        wd.w->on_pushButton_GET_SN_clicked(); // the HI3798's version
-        QCOMPARE(wd.w->hi3798_version, QString("V1.0.0"));
-        const ImageFor img = image_for(c.code);
-        const QByteArray data = payload(img.size, c.code);
-        ui->lineEdit_file->setText(write_file(*wd.dir, QStringLiteral("image.bin"), build_image({{img.type, data}})));
-        auto dev = wd.current();
-        QVERIFY(dev);
-        if (after_restart(c.code)) {
-            wd.restart_code = c.code;
-            wd.restart_fault = c.fault;
-        } else {
-            dev->failNext(c.code, c.fault);
-        }
-        const int restarts = wd.unit->upgrade().restarts();
-        Events ev;
-        QObject ctx;
-        Heartbeat heart;
-        heart.start();
-        // The engine starts at the click; its first request waits until
-        // the observers are attached, or a loaded machine loses its first
-        // signals.
-        dev->holdTransfers(true);
-        ui->pushButton_upgrade->click();
-        auto* engine = wd.w->findChild<updateThread*>();
-        QVERIFY(engine);
-        watch(engine, &ctx, &ev);
-        dev->holdTransfers(false);
-        QVERIFY(wait_for([&] { return ui->pushButton_upgrade->isEnabled(); }, 90000));
-        const qint64 gap = heart.stop();
-        check_gap(c, gap);
-        const auto log = wd.transfers();
-        QVERIFY2(fault_hit(c, log), qPrintable("the fault hit no request: " + sequence(tokens(log, true))));
-
-        const QStringList toks = tokens(log, true);
-        const bool fatal = c.unplug() || (c.short_answer() && c.code == kBulk);
-        const bool succeeded = !fatal || c.code == req::UpgradeFinished;
-        const QString wire = sequence(toks);
-        // The window is given back in every case.
-        for (QWidget* control : {static_cast<QWidget*>(ui->comboBox_downlink), static_cast<QWidget*>(ui->pushButton_upgrade),
-                                 static_cast<QWidget*>(ui->Select_file_button), static_cast<QWidget*>(ui->comboBox_freq),
-                                 static_cast<QWidget*>(ui->pushButton_status), static_cast<QWidget*>(ui->switch_bind)})
-            // Unlocked; greyed only with its page while no unit is there.
-            QVERIFY2(!control->testAttribute(Qt::WA_ForceDisabled) && (control->isEnabled() || !wd.connected()),
-                     qPrintable(control->objectName()));
-        // Polling again exactly when a unit is there to poll.
-        QCOMPARE(wd.w->poll_timer()->isActive(), wd.connected());
-        if (succeeded) {
-            QCOMPARE(ui->label_update_message->text(), QString("Upgrade success"));
-            QCOMPARE(ui->progressBar->value(), 100);
-            QVERIFY2(wd.unit->upgrade().flashed(sim_target(img.type)) == bytes(data), qPrintable(wire));
-            if (c.code == req::RestartMcu2 && c.transfer_error())
-                QCOMPARE(wd.unit->upgrade().restarts(), restarts); // the unit never got it
-        } else {
-            QVERIFY2(!ev.messages().contains("Upgrade success"), qPrintable(wire));
-            QVERIFY(ui->label_update_message->text() != QLatin1String("Upgrade success"));
-            for (const QString& t : toks)
-                QVERIFY2(!(t.startsWith("F5") && !t.endsWith('!')),
-                         qPrintable("the run ended in a claim of success: " + wire));
-        }
-        if (c.unplug()) {
-            QVERIFY(wd.disconnected());
-        } else {
-            QVERIFY(wd.connected());
-            // The poll is back.
-            const int reads = count_ok(wd.transfers(), req::DevStatus);
-            QVERIFY(wait_for([&] { return count_ok(wd.transfers(), req::DevStatus) > reads; }, 3000));
-        }
-    }
-
-    void check_gap(const Cell& c, qint64 gap)
-    {
-        // The request's own timeout, plus what a loaded machine may add to
-        // the handful of transfers and repaints around it.
-        const int allowed = (c.fault == LIBUSB_ERROR_TIMEOUT ? request_timeout(c) : 0) + 1000;
-        std::printf("CELL-GAP %s: %lld ms (allowed %d)\n", qPrintable(c.tag()), static_cast<long long>(gap),
-                    allowed);
-        std::fflush(stdout);
-        QVERIFY2(gap <= allowed,
-                 qPrintable(QString("the window stood still for %1 ms (allowed %2)").arg(gap).arg(allowed)));
-    }
+    std::unique_ptr<MainPage> page;
 
 private slots:
-    void cell_data()
+    void initTestCase()
     {
-        QTest::addColumn<int>("index");
-        if (!g_cells_named) {
-            QTest::newRow("all") << -1; // matrix() runs them, in several processes
-            return;
-        }
-        const QList<Cell> cells = all_cells();
-        for (int i = 0; i < cells.size(); ++i)
-            QTest::newRow(qPrintable(cells[i].tag())) << i;
+        init_resources();
+        g_divisor = 1000000; // the engine's pauses pass at once, but the MCU2 is back before it looks
+        g_before_sleep = [](int ms) {
+            if (sim::SimUnit* unit = g_restarting_unit.load(); unit && ms == upgrade_timing::kMcu2ResetWaitMs)
+                unit->upgrade().waitRestartIdle(std::chrono::seconds(3));
+        };
+        updateThread::set_sleep_function(&test_sleep);
     }
 
-    void cell()
+    void cleanup()
     {
-        QFETCH(int, index);
-        if (index < 0)
-            QSKIP("the cells run in matrix()");
-        const Cell c = all_cells().at(index);
-        std::printf("CELL-START %s\n", qPrintable(c.tag()));
-        std::fflush(stdout);
-        make_world();
-        if (QTest::currentTestFailed())
-            return;
-        settle_world();
-        {
-            DebugCapture capture;
-            switch (c.action->kind) {
-            case Act::Connect: run_connect(c, capture); break;
-            case Act::Poll: run_poll(c, capture); break;
-            case Act::Setting:
-            case Act::Quick:
-            case Act::TestMode: run_setting(c, capture); break;
-            case Act::Bind:
-            case Act::BindTick: run_bind(c, capture); break;
-            case Act::Upgrade: run_upgrade(c, capture); break;
-            }
-        }
-        const bool failed = QTest::currentTestFailed();
-        recover();
-        if (failed)
-            return;
+        Binding_Dialog::set_test_clock(nullptr);
+        reset_bus();
+        std::lock_guard<std::mutex> lock(g_devices_mutex);
+        g_devices.clear();
     }
 
-    void matrix()
+    void cleanupTestCase() { page.reset(); }
+
+    // Each setting's own request, then its status read, failed.
+    void channel_data()
     {
-        if (g_cells_named)
-            QSKIP("cells named on the command line");
-        const QList<Cell> cells = all_cells();
-        QStringList tags;
-        QList<int> costs;
-        for (const Cell& c : cells) {
-            tags << c.tag();
-            costs << cost_of(c);
+        fault_rows(2 * int(std::size(kSettings)), [](int i) {
+            const Setting& s = kSettings[i / 2];
+            const bool status = i % 2 && QString("aqb").contains(s.kind);
+            return i % 2 && !status ? QString() : code_name(s.code) + ' ' + code_name(status ? 0xF8 : s.code);
+        });
+    }
+
+    void channel()
+    {
+        QFETCH(int, item);
+        QFETCH(int, fault);
+        const Setting& s = kSettings[item / 2];
+        const int target = item % 2 ? int(req::CommandStatus) : s.code;
+        Rig rig;
+        QVERIFY(rig.open());
+        QTimer timer;
+        PollControl poll(&timer);
+        poll.set_connected(true);
+        CommandChannel channel(&rig.conn, &poll);
+        harness::WaitLog waits;
+        // A "done" left from the setting before: a failed one must not be
+        // taken for confirmed.
+        const unsigned char baud = 2;
+        channel.quick_handshake(req::BaudRate, &baud, 1, "primer", 0, false);
+        QCOMPARE(channel.last_verdict(), Verdict::Done);
+        waits.clear();
+        const size_t mark = rig.dev->log().size();
+        const int taken_before = rig.unit->link().settingCount(s.code);
+
+        QByteArray data = QByteArray::fromHex(s.payload_hex);
+        auto* bytes = reinterpret_cast<unsigned char*>(data.data());
+        const auto length = uint16_t(data.size());
+        rig.dev->failNext(target, fault);
+        DebugCapture capture;
+        int rc = 0;
+        if (s.kind == 'a' || s.kind == 'n')
+            rc = channel.send_set_command(bytes, length, s.code, s.text, s.kind == 'a', s.settle);
+        else if (s.kind == 'u')
+            rc = channel.send_unconfirmed(s.code, bytes, length, true);
+        else
+            channel.quick_handshake(s.code, bytes, length, s.text, s.settle, s.kind == 'q');
+
+        // What should have happened.
+        const bool lost = target == s.code && fails(fault); // the unit never got it
+        const bool status_lost = target != s.code && fails(fault);
+        const bool again = target != s.code && !fails(fault); // an empty status answer is asked again
+        QString wire = code_name(s.code) + (length == 1 ? "=" + data.toHex().toUpper() : "") + (lost ? "!" : "");
+        QString want_waits, line;
+        Verdict verdict = lost || status_lost ? Verdict::Failed : Verdict::Done;
+        int want_rc = lost || status_lost ? fault_rc(fault) : 0;
+        if (s.kind == 'n' || s.kind == 'u') {
+            verdict = lost ? Verdict::Failed : Verdict::Sent;
+            want_waits = lost || s.kind == 'u' ? "" : QString::number(s.settle);
+            if (s.kind == 'u' && !lost)
+                want_rc = length - (fault == kShort ? 1 : 0); // the bytes sent
+        } else if (s.kind == 'a' && !lost) {
+            wire += status_lost ? " F8!" : again ? " F8 F8" : " F8";
+            want_waits = status_lost ? QString("400") : QString(again ? "400 400 %1" : "400 %1").arg(s.settle);
+            line = status_lost ? "" : QString("Set %1 done").arg(s.text);
+        } else if (s.kind != 'a') {
+            // The status byte is read whatever became of the request; the
+            // setting counts only when both went through in full.
+            wire += status_lost || (lost && fault == kUnplug) ? " F8!" : " F8";
+            verdict = target == s.code && !lost ? Verdict::Done : Verdict::Failed;
+            want_rc = 0;
+            want_waits = s.settle ? QString("300 %1").arg(s.settle) : QString("300");
+            line = verdict == Verdict::Done ? "" : s.text;
         }
-        int workers = qEnvironmentVariableIntValue("QUORLAN_MATRIX_WORKERS");
-        if (workers <= 0)
-            workers = 8;
-        const ShardedRun r = run_sharded(QStringLiteral("FaultMatrix"), QStringLiteral("cell"), tags, costs, workers);
-        for (const QString& p : r.problems)
-            std::printf("  %s\n", qPrintable(p));
-        std::printf("longest stand-still of the window: %lld ms (%s)\n", static_cast<long long>(r.longest_gap),
-                    qPrintable(r.longest_gap_row));
-        std::printf("fault matrix: %d cells run, %d held (%d processes, %.0f s)\n", r.run, r.held, workers,
-                    r.seconds);
-        std::fflush(stdout);
-        QVERIFY2(r.in_time, "the cells did not finish in time");
-        QCOMPARE(r.held, r.run);
+        QCOMPARE(wire_since(mark), wire);
+        QCOMPARE(int(channel.last_verdict()), int(verdict));
+        QCOMPARE(rc, want_rc);
+        QCOMPARE(rig.unit->link().settingCount(s.code) - taken_before, lost ? 0 : 1);
+        QCOMPARE(waits.text(), want_waits);
+        const QStringList judged = harness::lines(capture).filter(QRegularExpression("^[Ss]et "));
+        QCOMPARE(judged, line.isEmpty() ? QStringList() : QStringList{line});
+        for (const sim::Transfer& t : rig.dev->log())
+            QCOMPARE(t.timeout_ms, usb::kSettingTimeoutMs);
+        QVERIFY(timer.isActive()); // the poll runs again: nothing told it the unit has gone
+
+        QVERIFY(fault != kUnplug || rig.replug());
+        const unsigned char down = 0;
+        QCOMPARE(channel.send_set_command(&down, 1, req::TddRatio, "again", true, 0), 0);
+        QCOMPARE(channel.last_verdict(), Verdict::Done);
+        QVERIFY(timer.isActive());
+    }
+
+    void reads_data()
+    {
+        fault_rows(kReads.size(), [](int i) { return code_name(kReads[i]) + (i < 3 ? " connect" : " poll"); });
+    }
+
+    void reads()
+    {
+        QFETCH(int, item);
+        QFETCH(int, fault);
+        const bool poll = item >= 3;
+        const int code = kReads[item];
+        const bool failed = fails(fault);
+        auto unit = make_ground_unit();
+        auto dev = plug_fast(unit);
+        Wireless_Video_Link w;
+        Ui::Wireless_Video_Link* ui = w.form();
+        DebugCapture capture;
+        if (poll || code == req::SoftwareInfo)
+            QCOMPARE(w.open_device(true), 0);
+        if (poll) {
+            w.on_pushButton_GET_SN_clicked();
+            w.poll_status();
+            std::array<uint8_t, sim::kScanLen> m{};
+            m.fill(77); // a new spectrum the failing scan must not draw
+            unit->link().setScanMagnitudes(m);
+        } else if (code == req::SoftwareInfo) {
+            // A 5.8 GHz unit where a 2.4 GHz one was: a band taken from a
+            // failed read, or one only the poll corrects, shows.
+            QCOMPARE(w.open_device(false), 0);
+            unit->setModelIndex(12);
+        }
+        const QString sn = ui->label_sn->text(), serial = w.serial_number, firm = ui->label_info_firm->text();
+        const int band = w.band_code;
+        const QList<QPointF> points = w.scan_series_object()->points();
+        dev->failNext(code, fault);
+        size_t mark = dev->log().size();
+        // Connects, or ticks until the fault is hit (the identity is read
+        // every fourth tick).
+        for (int tick = 0; tick < 4 && !wire_since(mark).contains(code_name(code)); ++tick) {
+            mark = dev->log().size();
+            capture.clear();
+            QCOMPARE(poll ? (w.poll_status(), 0) : w.open_device(true), 0);
+        }
+        QStringList expected = QString(poll ? "E6 F9 E7 A1 E1" : "E3 E0 E1").split(' ');
+        if (poll && wire_since(mark).contains("E3"))
+            expected << "E3";
+        if (code == req::DevStatus && failed)
+            expected = QStringList{"E6"}; // the tick ends at once
+        // The failed read is marked, and after an unplug every later one.
+        const int at = int(expected.indexOf(code_name(code)));
+        for (int i = at; failed && i < expected.size(); ++i)
+            if (i == at || fault == kUnplug)
+                expected[i] += '!';
+        QCOMPARE(wire_since(mark), expected.join(' '));
+
+        const bool no_identity = code == req::Identity && failed;
+        QVERIFY(fault == kUnplug || capture.contains("get SN number failed") == no_identity);
+        if (!poll && fault != kUnplug) {
+            QVERIFY(harness::connected(&w));
+            QCOMPARE(w.unit_type, 2);
+            QCOMPARE(ui->label_info_dev->text(), QString("Ground"));
+            QCOMPARE(capture.contains("dv.mcu2_version 13376"), !no_identity);
+        }
+        if (!poll && code == req::SoftwareInfo && fault != kUnplug) {
+            QVERIFY2(ui->label_info_firm->text() != "0.0.0", "a failed read shown as version");
+            w.poll_status(); // band, channels and chart are the unit's once the poll has read it
+            QCOMPARE(w.band_code, 58);
+            QCOMPARE(ui->comboBox_freq->count(), 7);
+            QCOMPARE(ui->comboBox_freq->itemText(0), QString("Chanel 1 (5745MHz)"));
+            QCOMPARE(w.scan_series_object()->points().size(), 7);
+            for (const QPointF& p : w.scan_series_object()->points())
+                QVERIFY2(p.x() >= 5730 && p.x() <= 5830, qPrintable(QString::number(p.x())));
+            QCOMPARE(ui->label_info_firm->text(), QString("1.2.3"));
+        }
+        if (poll && code == req::Scan) {
+            // A failed scan leaves the last curve; a short one draws the 15
+            // of 16 channels it measured.
+            const QList<QPointF> now = w.scan_series_object()->points();
+            for (int i = 0; i < now.size(); ++i)
+                QCOMPARE(now[i].y(), failed || i == 15 ? points[i].y() : -77.0);
+        } else if (poll && code == req::DevStatus2) {
+            QCOMPARE(capture.contains(QString("dev_status2 ret %1").arg(fault_rc(fault))), failed);
+            QCOMPARE(unknown_labels(&w, "^label_([AG]_(BB|PA)_TEMP|test_[ag]_rssi_2)$"), failed ? 6 : 0);
+        } else if (poll && code == req::ProStatus) {
+            QCOMPARE(capture.contains(QString("pro stat ret %1").arg(fault_rc(fault))), failed);
+            QCOMPARE(unknown_labels(&w, "^label_[ag]_(buf_overflow|packets?_(recv|send|discard|submitted|retransmit))$"),
+                     failed ? 12 : 0);
+        } else if (poll) { // a failed version or identity read changes nothing
+            QCOMPARE(w.band_code, band);
+            QCOMPARE(ui->label_info_firm->text(), firm);
+            QCOMPARE(ui->label_sn->text(), sn);
+            QCOMPARE(w.serial_number, serial);
+        }
+        // Polling until the watcher's unplug closes; then plugged back.
+        QVERIFY(w.poll_timer()->isActive());
+        if (fault == kUnplug) {
+            w.deal_dev_disconnected();
+            QVERIFY(!w.poll_timer()->isActive());
+            QCOMPARE(ui->label_connect->text(), QString("DisConnected"));
+            plug_fast(unit);
+            w.auto_connect_dev();
+        }
+        QVERIFY(harness::connected(&w) && w.poll_timer()->isActive());
+        QVERIFY(answers(w.device_handle()));
+    }
+
+    void dialog_data()
+    {
+        fault_rows(1, [](int) { return QString("E6"); });
+    }
+
+    // The pairing dialog's status read: a failed one ends the pairing as
+    // failed; a short one still holds the bound byte.
+    void dialog()
+    {
+        QFETCH(int, fault);
+        Rig rig;
+        rig.unit->link().setBindByte(1);
+        rig.dev->failNext(req::DevStatus, fault);
+        QVERIFY(rig.open());
+        Binding_Dialog::set_test_clock([](int) {}); // the result's pause passes at once
+        Binding_Dialog dialog;
+        dialog.set_dev_handle(rig.conn.handle());
+        bool done = false;
+        connect(&dialog, &Binding_Dialog::bind_done, this, [&] { done = true; });
+        dialog.get_bstatus();
+        QCOMPARE(wire_since(0), QString(fails(fault) ? "E6!" : "E6"));
+        QCOMPARE(done, fails(fault));
+        if (!done)
+            dialog.deal_timer();
+        QVERIFY(done);
+        QCOMPARE(dialog.was_bound(), !fails(fault));
+        QCOMPARE(dialog.findChild<QLabel*>("label")->text(), QString(fails(fault) ? "Bind failed" : "Bind success"));
+    }
+
+    void upgrade_data()
+    {
+        fault_rows(int(std::size(kUpgrade)), [](int i) { return code_name(kUpgrade[i].code); });
+    }
+
+    void upgrade()
+    {
+        QFETCH(int, item);
+        QFETCH(int, fault);
+        const UpgradeUse u = kUpgrade[item];
+        auto unit = make_ground_unit();
+        // The MCU2 restart: off the bus, back as a new device, which gets
+        // the row's fault when the request goes to it.
+        unit->upgrade().setRestartTiming(std::chrono::milliseconds(1), std::chrono::milliseconds(5));
+        unit->upgrade().setRestartHandler([u, fault](bool present) {
+            std::unique_lock<std::mutex> lock(g_devices_mutex);
+            const auto last = g_devices.back();
+            lock.unlock();
+            if (!present)
+                sim::VirtualBus::instance().unplug(last);
+            else if (auto d = plug_fast(last->unitPtr()); after_restart(u.code))
+                d->failNext(u.code, fault);
+        });
+        g_restarting_unit = unit.get();
+        auto first = plug_fast(unit);
+        if (!after_restart(u.code))
+            first->failNext(u.code, fault);
+        QTemporaryDir dir;
+        const QByteArray data = payload(u.type == kHi3516 ? 100 : 1100, u.code);
+        Harness h;
+        QVERIFY(h.open());
+        Events ev;
+        QVERIFY(h.run(write_file(dir, "image.bin", build_image({{u.type, data}})), ev));
+        g_restarting_unit = nullptr;
+
+        const auto log = transfers();
+        const QString seq = sequence(tokens(log, true));
+        bool hit = false;
+        for (const sim::Transfer& t : log) {
+            const bool bulk = t.kind == sim::Transfer::Bulk;
+            const bool shortened = bulk ? t.result == 0 && t.data.size() == 1023
+                                        : t.result == (t.wLength ? t.wLength - 1 : 0);
+            hit = hit || ((u.code == kBulk ? bulk : !bulk && t.bRequest == u.code)
+                          && (fault == kShort ? shortened : t.result == fault_rc(fault)));
+        }
+        QVERIFY2(hit, qPrintable("the fault hit no request: " + seq));
+        // Lost for good: the unit pulled out, or a chunk it took in part.
+        // Anything else is tried again and the run goes through.
+        const bool success = (fault != kUnplug && !(fault == kShort && u.code == kBulk))
+            || u.code == req::UpgradeFinished;
+        QCOMPARE(ev.messages().contains("Upgrade success"), success);
+        QCOMPARE(h.failed_stage, success ? Stage::None : u.stage);
+        QCOMPARE(h.failed_type, success ? 0u : u.type);
+        if (success) {
+            QCOMPARE(ev.last_message(), QString("Upgrade success"));
+            QCOMPARE(ev.progress().last(), 100);
+            QVERIFY2(unit->upgrade().flashed(sim_target(u.type)) == bytes(data), qPrintable(seq));
+            if (u.code == req::RestartMcu2 && fault < 0)
+                QCOMPARE(unit->upgrade().restarts(), 0); // the unit never got it
+        } else { // no closing flags that claim success
+            QVERIFY2(!seq.contains(QRegularExpression("F5=..( |$)")), qPrintable(seq));
+        }
+        QVERIFY(unit->upgrade().waitRestartIdle(std::chrono::seconds(3)));
+    }
+
+    void end_to_end_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("fault");
+        QTest::newRow("setting timeout") << int(req::RegionPower) << int(LIBUSB_ERROR_TIMEOUT);
+        QTest::newRow("setting unplug") << int(req::RegionPower) << kUnplug;
+        QTest::newRow("poll unplug") << int(req::DevStatus) << kUnplug;
+    }
+
+    // The whole tool: the watcher opens the window on the unit, the window
+    // polls and takes settings; after the failure it shows what became of
+    // it, and after a re-plug it connects, polls and takes a setting again.
+    void end_to_end()
+    {
+        QFETCH(int, code);
+        QFETCH(int, fault);
+        auto unit = make_ground_unit();
+        auto dev = plug_fast(unit, false); // real timeouts
+        if (!page) {
+            page = std::make_unique<MainPage>();
+            page->scan_timer()->setInterval(10); // a faster watcher; the same scan
+            page->show();
+        }
+        Wireless_Video_Link* w = page->main_window();
+        auto polling = [&] { return harness::connected(w) && w->poll_timer()->isActive(); };
+        QVERIFY(wait_for(polling, 5000));
+        harness::WaitLog waits;
+        Heartbeat heart;
+        heart.start();
+        dev->failNext(code, fault);
+        if (code == req::DevStatus)
+            w->poll_timer()->setInterval(20);
+        else
+            harness::activate(w->form()->comboBox_region, 1);
+        QVERIFY(wait_for([&] { return fault == kUnplug ? !w->device_handle() : wire_since(0).contains("C2=3C!"); },
+                         5000));
+        // The event loop stood still no longer than the request's timeout.
+        const qint64 gap = heart.stop();
+        QVERIFY2(gap <= (fault == LIBUSB_ERROR_TIMEOUT ? 2000 : 0) + 1000, qPrintable(QString::number(gap)));
+        if (code != req::DevStatus)
+            QCOMPARE(w->findChild<QLabel*>("label_setting_result")->text(),
+                     QString("The setting did not reach the unit."));
+        QCOMPARE(polling(), fault != kUnplug);
+        if (fault == kUnplug) { // closed and no longer polled: nothing more goes to the unit
+            QCOMPARE(w->form()->label_connect->text(), QString("DisConnected"));
+            const size_t tried = dev->log().size();
+            QTest::qWait(100);
+            QCOMPARE(dev->log().size(), tried);
+        }
+        sim::VirtualBus::instance().unplug(dev);
+        QVERIFY(wait_for([&] { return !w->device_handle(); }, 5000));
+        // Plugged back: connected, polling, taking a setting.
+        plug_fast(unit);
+        QVERIFY(wait_for(polling, 5000));
+        QCOMPARE(w->poll_timer()->interval(), 1000);
+        const int polled = unit->link().devStatusReads();
+        w->poll_timer()->setInterval(20);
+        QVERIFY(wait_for([&] { return unit->link().devStatusReads() >= polled + 2; }, 3000));
+        w->poll_timer()->setInterval(1000);
+        w->on_TestMode_clicked(true);
+        QVERIFY(unit->link().testWord()[3] & 0x80);
+        w->on_TestMode_clicked(false);
+        QVERIFY(polling());
+        reset_bus();
+        QVERIFY(wait_for([&] { return !w->device_handle(); }, 5000));
     }
 };
 
-int main(int argc, char** argv)
-{
-    g_cells_named = rows_named(argc, argv, "cell");
-    QApplication app(argc, argv);
-    init_resources();
-    FaultMatrix test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(FaultMatrix)
 #include "tst_fault_matrix.moc"

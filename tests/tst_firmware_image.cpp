@@ -1,94 +1,71 @@
-// The image header, the target table, chunking, and the checks that refuse
-// a damaged or foreign image.
+// The pure parts of the upgrade: the image header, chunking, the checks that
+// refuse a damaged or foreign image (with the engine's and the page's
+// words for it), and the Update page's texts.
 #include "firmware_image.h"
+#include "update_thread.h"
+#include "upgrade_control.h"
 
+#include <QMetaEnum>
 #include <QTest>
-#include <vector>
+#include <QUrl>
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void put32(Bytes& b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + size_t(i)] = uint8_t(v >> (8 * i));
-}
-
-// A 160-byte header with the given records (type, length, offset, reserved).
 struct Rec
 {
-    uint32_t type;
-    uint32_t length;
-    uint32_t offset;
-    uint32_t reserved;
+    int record;
+    uint32_t type, length, offset, reserved;
 };
 
-Bytes header_bytes(std::initializer_list<std::pair<int, Rec>> records)
+// A 160-byte header with the given records.
+QByteArray header(std::initializer_list<Rec> records)
 {
-    Bytes b(fw::kHeaderSize, 0);
-    for (const auto& [k, r] : records) {
-        const size_t at = size_t(k) * fw::kRecordSize;
-        put32(b, at, r.type);
-        put32(b, at + 4, r.length);
-        put32(b, at + 8, r.offset);
-        put32(b, at + 12, r.reserved);
+    QByteArray b(fw::kHeaderSize, '\0');
+    for (const Rec& r : records) {
+        const uint32_t v[4] = {r.type, r.length, r.offset, r.reserved};
+        for (int f = 0; f < 16; ++f)
+            b[r.record * fw::kRecordSize + f] = char(v[f / 4] >> (8 * (f % 4)));
     }
     return b;
 }
 
-} // namespace
+const uint8_t* raw(const QByteArray& b)
+{
+    return reinterpret_cast<const uint8_t*>(b.constData());
+}
 
-Q_DECLARE_METATYPE(fw::ImageFault)
+} // namespace
 
 class FirmwareImageTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void parse_fields_data()
+    void parse_and_write()
     {
-        QTest::addColumn<int>("record");
-        QTest::addColumn<uint>("type");
-        QTest::addColumn<uint>("lengthRaw");
-        QTest::addColumn<uint>("offsetRaw");
-        QTest::addColumn<uint>("reserved");
-        QTest::addColumn<int>("length");
-        QTest::addColumn<int>("offset");
-
-        QTest::newRow("first record") << 0 << 0x84u << 2500u << 160u << 0u << 2500 << 160;
-        QTest::newRow("last record, reserved junk") << 9 << 0x89u << 0x01020304u << 0x00100000u
-                                                   << 0xDEADBEEFu << 0x01020304 << 0x00100000;
-        QTest::newRow("negative length") << 3 << 0x81u << 0xFFFFFFFFu << 200u << 7u << -1 << 200;
-        QTest::newRow("negative offset") << 5 << 0x85u << 10u << 0x80000000u << 0u << 10
-                                         << int(0x80000000u);
-    }
-
-    void parse_fields()
-    {
-        QFETCH(int, record);
-        QFETCH(uint, type);
-        QFETCH(uint, lengthRaw);
-        QFETCH(uint, offsetRaw);
-        QFETCH(uint, reserved);
-        QFETCH(int, length);
-        QFETCH(int, offset);
-
-        const Bytes b = header_bytes({{record, {type, lengthRaw, offsetRaw, reserved}}});
-        const fw::ImageHeader h = fw::parse_header(b.data(), int(b.size()));
-        QCOMPARE(h[size_t(record)].type, uint32_t(type));
-        QCOMPARE(h[size_t(record)].length, int32_t(length));
-        QCOMPARE(h[size_t(record)].offset, int32_t(offset));
-        QCOMPARE(h[size_t(record)].reserved, uint32_t(reserved));
-        for (int k = 0; k < fw::kRecordCount; ++k)
-            QCOMPARE(h[size_t(k)].used(), k == record);
+        // Little-endian; length and offset signed; the reserved word kept,
+        // whatever it holds; a record without a length unused.
+        const QByteArray b = header({{0, 0x84, 2500, 160, 0}, {3, 0x81, 0xFFFFFFFF, 200, 7}, {5, 0x85, 10, 0x80000000, 0},
+                                     {7, 0x88, 0, 160, 0}, {9, 0x89, 0x01020304, 0x00100000, 0xDEADBEEF}});
+        const fw::ImageHeader h = fw::parse_header(raw(b), b.size());
+        QStringList used;
+        for (int k = 0; k < fw::kRecordCount; ++k) {
+            const fw::ImageRecord& r = h[size_t(k)];
+            if (r.used())
+                used << QString("%1:%2/%3/%4/%5").arg(k).arg(r.type, 0, 16).arg(r.length).arg(r.offset).arg(r.reserved, 0, 16);
+        }
+        QCOMPARE(used.join(' '), QString("0:84/2500/160/0 3:81/-1/200/7 5:85/10/-2147483648/0 9:89/16909060/1048576/deadbeef"));
+        // What write_header writes, parse_header reads back.
+        QByteArray again(fw::kHeaderSize, '\0');
+        fw::write_header(h, reinterpret_cast<uint8_t*>(again.data()));
+        QCOMPARE(again, b);
     }
 
     void short_header_reads_as_unused()
     {
         // Record 1 is cut in the middle of its length field.
-        Bytes b = header_bytes({{0, {0x84, 100, 160, 0}}, {1, {0x85, 0x11223344, 160, 0}}});
-        const fw::ImageHeader h = fw::parse_header(b.data(), 22);
+        const QByteArray b = header({{0, 0x84, 100, 160, 0}, {1, 0x85, 0x11223344, 160, 0}});
+        const fw::ImageHeader h = fw::parse_header(raw(b), 22);
         QCOMPARE(h[0].length, 100);
         QCOMPARE(h[1].type, 0x85u);
         QCOMPARE(h[1].length, 0x3344);
@@ -98,83 +75,12 @@ private slots:
         QVERIFY(!fw::parse_header(nullptr, 160)[0].used());
     }
 
-    void target_table_data()
-    {
-        QTest::addColumn<uint>("type");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("erase");
-        QTest::addColumn<int>("program");
-        QTest::addColumn<int>("check");
-        QTest::addColumn<int>("eraseBit");
-        QTest::addColumn<int>("failBit");
-        QTest::addColumn<int>("chunk");
-        QTest::addColumn<int>("units");
-        QTest::addColumn<int>("maxPayload");
-
-        const int k = 1024, m = 1024 * 1024;
-        QTest::newRow("bootloader") << 0x81u << 3 << "bootloader" << 0xB4 << 0xB5 << 0xBC << 4 << 5 << 1024 << 0 << 1 * m;
-        QTest::newRow("kernel") << 0x82u << 4 << "kernel" << 0xB6 << 0xB7 << 0xBC << 6 << 7 << 1024 << 0 << 16 * m;
-        QTest::newRow("file system") << 0x83u << 5 << "file system" << 0xB8 << 0xB9 << 0xBC << 8 << 9 << 1024 << 0 << 128 * m;
-        QTest::newRow("MCU1") << 0x84u << 0 << "MCU1" << 0xB0 << 0xB1 << 0xBC << 0 << 1 << 1024 << 2 << 4 * m;
-        QTest::newRow("FPGA") << 0x85u << 2 << "FPGA" << 0xB2 << 0xB3 << 0xBC << 2 << 3 << 1024 << 1 << 16 * m;
-        QTest::newRow("MCU2") << 0x86u << 1 << "MCU2" << 0xD0 << 0xD1 << 0xD3 << 10 << 11 << 1024 << 0 << 4 * m;
-        QTest::newRow("EDID") << 0x87u << 6 << "EDID" << 0x63 << 0xBD << 0xBC << 0x63 << 12 << 1024 << 0 << 64 * k;
-        QTest::newRow("HI3516") << 0x88u << 7 << "HI3516" << 0x63 << 0xBF << 0xBC << 0x63 << 0x63 << 64 << 0 << 256 * m;
-        QTest::newRow("HI3798") << 0x89u << 8 << "HI3798" << 0xBE << 0xBF << 0xF2 << 13 << 14 << 1024 << 0 << 256 * m;
-    }
-
-    void target_table()
-    {
-        QFETCH(uint, type);
-        QFETCH(int, index);
-        QFETCH(QString, name);
-        QFETCH(int, erase);
-        QFETCH(int, program);
-        QFETCH(int, check);
-        QFETCH(int, eraseBit);
-        QFETCH(int, failBit);
-        QFETCH(int, chunk);
-        QFETCH(int, units);
-        QFETCH(int, maxPayload);
-
-        const fw::Target* t = fw::find_target(type);
-        QVERIFY(t);
-        QCOMPARE(int(t->index), index);
-        QCOMPARE(QString::fromLatin1(t->name), name);
-        QCOMPARE(int(t->erase_request), erase);
-        QCOMPARE(int(t->program_request), program);
-        QCOMPARE(int(t->check_request), check);
-        QCOMPARE(t->erase_done_bit, eraseBit);
-        QCOMPARE(t->program_failed_bit, failBit);
-        QCOMPARE(t->chunk_size, chunk);
-        QCOMPARE(int(t->units_bit), units);
-        QCOMPARE(int(t->max_payload), maxPayload);
-    }
-
-    void unknown_types_data()
-    {
-        QTest::addColumn<uint>("type");
-        QTest::newRow("zero") << 0u;
-        QTest::newRow("just below") << 0x80u;
-        QTest::newRow("just above") << 0x8Au;
-        QTest::newRow("type with a high byte") << 0x184u;
-        QTest::newRow("code in the wrong byte") << 0x8400u;
-    }
-
-    void unknown_types()
-    {
-        QFETCH(uint, type);
-        QVERIFY(!fw::find_target(type));
-    }
-
     void chunking_data()
     {
         QTest::addColumn<int>("length");
         QTest::addColumn<int>("chunk");
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("numoflast");
-
         QTest::newRow("exact multiple, empty final") << 1024 << 1024 << 1 << 0;
         QTest::newRow("two chunks and a rest") << 2500 << 1024 << 2 << 452;
         QTest::newRow("shorter than a chunk") << 1023 << 1024 << 0 << 1023;
@@ -195,92 +101,228 @@ private slots:
         QCOMPARE(c.numoflast, numoflast);
     }
 
+    // What check_image finds, what the engine says when it refuses the
+    // image, and what the page says before anything is started.
     void checks_data()
     {
-        QTest::addColumn<QByteArray>("header");
-        QTest::addColumn<qint64>("headerBytes");
+        QTest::addColumn<QByteArray>("head"); // the bytes the engine could read of the header
         QTest::addColumn<qint64>("fileSize");
-        QTest::addColumn<fw::ImageFault>("fault");
+        QTest::addColumn<int>("fault"); // fw::ImageFault
         QTest::addColumn<int>("record");
+        QTest::addColumn<QString>("said"); // the engine's refusal, or the page's description
 
-        auto h = [](std::initializer_list<std::pair<int, Rec>> r) {
-            const Bytes b = header_bytes(r);
-            return QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size()));
-        };
         using F = fw::ImageFault;
+        const qint64 largest = fw::max_image_size();
+        auto row = [](const char* name, const QByteArray& head, qint64 size, F fault, int record, const QString& said) {
+            QTest::newRow(name) << head << size << int(fault) << record << said;
+        };
+        row("one record ending at the file's end", header({{0, 0x84, 100, 160, 0}}), 260, F::None, -1,
+            "Targets in this image: MCU1 (100 bytes)");
+        row("all nine targets",
+            header({{0, 0x81, 10, 160, 0}, {1, 0x82, 10, 170, 0}, {2, 0x83, 10, 180, 0}, {3, 0x84, 10, 190, 0},
+                    {4, 0x85, 10, 200, 0}, {5, 0x86, 10, 210, 0}, {6, 0x87, 10, 220, 0}, {7, 0x88, 10, 230, 0},
+                    {8, 0x89, 10, 240, 0}}),
+            250, F::None, -1,
+            "Targets in this image: bootloader (10 bytes), kernel (10 bytes), file system (10 bytes), MCU1 (10 "
+            "bytes), FPGA (10 bytes), MCU2 (10 bytes), EDID (10 bytes), HI3516 (10 bytes), HI3798 (10 bytes)");
+        row("no used record: nothing to send", header({}), 160, F::None, -1,
+            "This image holds no target: nothing would be sent.");
+        row("unknown type in an unused record is ignored", header({{0, 0x42, 0, 0xFFFFFFFF, 0}, {1, 0x85, 4, 160, 0}}),
+            164, F::None, -1, "Targets in this image: FPGA (4 bytes)");
+        row("payloads may overlap each other and the header", header({{0, 0x84, 100, 0, 0}, {1, 0x85, 100, 50, 0}}),
+            160, F::None, -1, "Targets in this image: MCU1 (100 bytes), FPGA (100 bytes)");
+        row("empty file", QByteArray(), 0, F::ShortHeader, -1, "read file error!");
+        row("file shorter than the header", header({{0, 0x84, 10, 100, 0}}).left(120), 120, F::ShortHeader, -1,
+            "image file too short!");
+        row("unknown type in a used record", header({{0, 0x84, 10, 160, 0}, {4, 0x8A, 10, 160, 0}}), 170,
+            F::UnknownType, 4, "invalid image: record 4 has unknown type 0x8a");
+        row("type zero", header({{0, 0x00, 10, 160, 0}}), 170, F::UnknownType, 0,
+            "invalid image: record 0 has unknown type 0x0");
+        row("type just below the table", header({{0, 0x80, 10, 160, 0}}), 170, F::UnknownType, 0,
+            "invalid image: record 0 has unknown type 0x80");
+        row("type with a high byte", header({{0, 0x184, 10, 160, 0}}), 170, F::UnknownType, 0,
+            "invalid image: record 0 has unknown type 0x184");
+        row("code in the wrong byte", header({{0, 0x8400, 10, 160, 0}}), 170, F::UnknownType, 0,
+            "invalid image: record 0 has unknown type 0x8400");
+        row("negative length", header({{2, 0x85, 0xFFFFFF00, 160, 0}}), 1000, F::BadLength, 2,
+            "invalid image: record 2 has invalid length -256");
+        row("negative offset", header({{1, 0x85, 10, 0xFFFFFFF0, 0}}), 1000, F::OutsideFile, 1,
+            "invalid image: record 1 lies outside the file");
+        row("one byte past the end", header({{0, 0x84, 101, 160, 0}}), 260, F::OutsideFile, 0,
+            "invalid image: record 0 lies outside the file");
+        row("offset past the end", header({{0, 0x84, 1, 300, 0}}), 260, F::OutsideFile, 0,
+            "invalid image: record 0 lies outside the file");
+        row("sum overflows 32 bits", header({{0, 0x84, 0x7FFFFFFF, 0x7FFFFFFF, 0}}), 0x7FFFFFFF, F::OutsideFile, 0,
+            "invalid image: record 0 lies outside the file");
+        row("first fault in record order wins", header({{1, 0x84, 1, 5000, 0}, {3, 0x99, 1, 160, 0}}), 161,
+            F::OutsideFile, 1, "invalid image: record 1 lies outside the file");
+        row("EDID record over while a larger target's would fit",
+            header({{0, 0x83, 2 << 20, 160, 0}, {1, 0x87, 64 * 1024 + 1, 160, 0}}), 160 + (2 << 20), F::TooLarge, 1,
+            "invalid image: record 1 is too large for EDID: 65537 bytes, at most 65536");
+        row("2 GiB file, one MCU1 record spanning it", header({{0, 0x84, 0x7FFFFFFFu - 159, 160, 0}}), 0x80000000LL,
+            F::TooLarge, 0, "invalid image: record 0 is too large for MCU1: 2147483488 bytes, at most 4194304");
+        row("file at the largest image size", header({{0, 0x84, 10, 160, 0}}), largest, F::None, -1,
+            "Targets in this image: MCU1 (10 bytes)");
+        row("file one byte over the largest image size", header({{0, 0x84, 10, 160, 0}}), largest + 1,
+            F::FileTooLarge, -1, QString("image file too large: %1 bytes, at most %2").arg(largest + 1).arg(largest));
+        row("record faults come before the file's size", header({{0, 0x84, 10, 160, 0}, {2, 0x99, 10, 160, 0}}),
+            largest + 1, F::UnknownType, 2, "invalid image: record 2 has unknown type 0x99");
+        // What the "Simulated unit" window saves for a first try.
+        const QByteArray sample = upgrade_ui::sample_image(), cut = upgrade_ui::sample_image(true);
+        row("the sample image", sample.left(160), sample.size(), F::None, -1,
+            "Targets in this image: MCU1 (24576 bytes), FPGA (40960 bytes)");
+        row("the sample image cut short", cut.left(160), cut.size(), F::OutsideFile, 1,
+            "invalid image: record 1 lies outside the file");
 
-        QTest::newRow("one record ending at the file's end")
-            << h({{0, {0x84, 100, 160, 0}}}) << qint64(160) << qint64(260) << F::None << -1;
-        QTest::newRow("all nine targets")
-            << h({{0, {0x81, 10, 160, 0}}, {1, {0x82, 10, 170, 0}}, {2, {0x83, 10, 180, 0}},
-                  {3, {0x84, 10, 190, 0}}, {4, {0x85, 10, 200, 0}}, {5, {0x86, 10, 210, 0}},
-                  {6, {0x87, 10, 220, 0}}, {7, {0x88, 10, 230, 0}}, {8, {0x89, 10, 240, 0}}})
-            << qint64(160) << qint64(250) << F::None << -1;
-        QTest::newRow("no used record: nothing to send")
-            << h({}) << qint64(160) << qint64(160) << F::None << -1;
-        QTest::newRow("unknown type in an unused record is ignored")
-            << h({{0, {0x42, 0, 0xFFFFFFFF, 0}}, {1, {0x85, 4, 160, 0}}}) << qint64(160) << qint64(164)
-            << F::None << -1;
-        QTest::newRow("payloads may overlap each other and the header")
-            << h({{0, {0x84, 100, 0, 0}}, {1, {0x85, 100, 50, 0}}}) << qint64(160) << qint64(160)
-            << F::None << -1;
-        QTest::newRow("file shorter than the header")
-            << h({{0, {0x84, 10, 100, 0}}}) << qint64(120) << qint64(120) << F::ShortHeader << -1;
-        QTest::newRow("unknown type in a used record")
-            << h({{0, {0x84, 10, 160, 0}}, {4, {0x8A, 10, 160, 0}}}) << qint64(160) << qint64(170)
-            << F::UnknownType << 4;
-        QTest::newRow("unknown type before anything else")
-            << h({{0, {0x00, 10, 160, 0}}}) << qint64(160) << qint64(170) << F::UnknownType << 0;
-        QTest::newRow("negative length")
-            << h({{2, {0x85, 0xFFFFFF00, 160, 0}}}) << qint64(160) << qint64(1000) << F::BadLength << 2;
-        QTest::newRow("negative offset")
-            << h({{1, {0x85, 10, 0xFFFFFFF0, 0}}}) << qint64(160) << qint64(1000) << F::OutsideFile << 1;
-        QTest::newRow("one byte past the end")
-            << h({{0, {0x84, 101, 160, 0}}}) << qint64(160) << qint64(260) << F::OutsideFile << 0;
-        QTest::newRow("offset past the end")
-            << h({{0, {0x84, 1, 300, 0}}}) << qint64(160) << qint64(260) << F::OutsideFile << 0;
-        QTest::newRow("sum overflows 32 bits")
-            << h({{0, {0x84, 0x7FFFFFFF, 0x7FFFFFFF, 0}}}) << qint64(160) << qint64(0x7FFFFFFF)
-            << F::OutsideFile << 0;
-        QTest::newRow("first fault in record order wins")
-            << h({{1, {0x84, 1, 5000, 0}}, {3, {0x99, 1, 160, 0}}}) << qint64(160) << qint64(161)
-            << F::OutsideFile << 1;
-
-        // Sizes: each record against its target, the file against them all.
-        const uint32_t mib = 1024 * 1024;
-        QTest::newRow("MCU1 record at its target's limit")
-            << h({{0, {0x84, 4 * mib, 160, 0}}}) << qint64(160) << qint64(160 + 4 * mib) << F::None << -1;
-        QTest::newRow("MCU1 record one byte over")
-            << h({{0, {0x84, 4 * mib + 1, 160, 0}}}) << qint64(160) << qint64(160 + 4 * mib + 1) << F::TooLarge << 0;
-        QTest::newRow("EDID record over while a larger target's would fit")
-            << h({{0, {0x83, 2 * mib, 160, 0}}, {1, {0x87, 64 * 1024 + 1, 160, 0}}}) << qint64(160)
-            << qint64(160 + 2 * mib) << F::TooLarge << 1;
-        QTest::newRow("2 GiB file, one MCU1 record spanning it")
-            << h({{0, {0x84, 0x7FFFFFFFu - 159, 160, 0}}}) << qint64(160) << qint64(0x80000000LL) << F::TooLarge << 0;
-        QTest::newRow("file at the largest image size")
-            << h({{0, {0x84, 10, 160, 0}}}) << qint64(160) << qint64(fw::max_image_size()) << F::None << -1;
-        QTest::newRow("file one byte over the largest image size")
-            << h({{0, {0x84, 10, 160, 0}}}) << qint64(160) << qint64(fw::max_image_size() + 1) << F::FileTooLarge << -1;
-        QTest::newRow("record faults come before the file's size")
-            << h({{0, {0x84, 10, 160, 0}}, {2, {0x99, 10, 160, 0}}}) << qint64(160) << qint64(fw::max_image_size() + 1)
-            << F::UnknownType << 2;
+        // Each target's largest payload, and one byte more.
+        const struct { uint32_t type; const char* name; int32_t max; } limits[] = {
+            {0x81, "bootloader", 1 << 20}, {0x82, "kernel", 16 << 20}, {0x83, "file system", 128 << 20},
+            {0x84, "MCU1", 4 << 20},       {0x85, "FPGA", 16 << 20},   {0x86, "MCU2", 4 << 20},
+            {0x87, "EDID", 64 << 10},      {0x88, "HI3516", 256 << 20}, {0x89, "HI3798", 256 << 20},
+        };
+        for (const auto& l : limits) {
+            for (const int over : {0, 1}) {
+                const uint32_t length = uint32_t(l.max + over);
+                QTest::addRow("%s %s", l.name, over ? "one byte over its limit" : "at its limit")
+                    << header({{0, l.type, length, 160, 0}}) << qint64(160 + length)
+                    << int(over ? F::TooLarge : F::None) << (over ? 0 : -1)
+                    << (over ? QString("invalid image: record 0 is too large for %1: %2 bytes, at most %3")
+                                   .arg(l.name).arg(length).arg(l.max)
+                             : QString("Targets in this image: %1 (%2 bytes)").arg(l.name).arg(length));
+            }
+        }
     }
 
     void checks()
     {
-        QFETCH(QByteArray, header);
-        QFETCH(qint64, headerBytes);
+        QFETCH(QByteArray, head);
         QFETCH(qint64, fileSize);
-        QFETCH(fw::ImageFault, fault);
+        QFETCH(int, fault);
         QFETCH(int, record);
-
-        const fw::ImageHeader h = fw::parse_header(reinterpret_cast<const uint8_t*>(header.constData()),
-                                                   int(headerBytes));
-        const fw::ImageCheck c = fw::check_image(h, headerBytes, fileSize);
-        QCOMPARE(int(c.fault), int(fault));
-        QCOMPARE(c.ok(), fault == fw::ImageFault::None);
+        QFETCH(QString, said);
+        const fw::ImageCheck c = fw::check_image(fw::parse_header(raw(head), head.size()), head.size(), fileSize);
+        QCOMPARE(int(c.fault), fault);
+        QCOMPARE(c.ok(), fault == int(fw::ImageFault::None));
         if (!c.ok())
             QCOMPARE(c.record, record);
+        QCOMPARE(updateThread::image_refusal(head, fileSize), c.ok() ? QString() : said);
+        const upgrade_ui::ImageDescription page = upgrade_ui::describe_image(head, fileSize);
+        QCOMPARE(page.refused, !c.ok());
+        QCOMPARE(page.text, c.ok() ? said : "This image would be refused: " + said);
+    }
+
+    // --- the Update page's texts ----------------------------------------------
+
+    void confirmation_text_data()
+    {
+        QTest::addColumn<int>("unitType");
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QString>("hi3798");
+        QTest::addColumn<QString>("unitLines");
+        QTest::newRow("ground unit") << 2 << "QL24G0000001" << ""
+                                     << "Unit: ground unit, serial number QL24G0000001\nFirmware: 1.2.3\nBaseband: 20304";
+        QTest::newRow("air unit with an HI3798")
+            << 1 << "QL24A0000001" << "V1.0.5"
+            << "Unit: air unit, serial number QL24A0000001\nFirmware: 1.2.3\nBaseband: 20304\nHI3798: V1.0.5";
+        QTest::newRow("nothing read yet") << 0 << "" << ""
+                                          << "Unit: unit of unknown type, serial number not read\nFirmware: not "
+                                             "read\nBaseband: not read";
+    }
+
+    void confirmation_text()
+    {
+        QFETCH(int, unitType);
+        QFETCH(QString, serial);
+        QFETCH(QString, hi3798);
+        QFETCH(QString, unitLines);
+        const bool known = unitType != 0;
+        const upgrade_ui::ImageDescription d =
+            upgrade_ui::describe_image(header({{0, 0x84, 4096, 160, 0}, {2, 0x85, 2048, 160, 0}}), 160 + 4096);
+        const upgrade_ui::UnitSummary unit{unitType, serial, known ? "1.2.3" : "", known ? "20304" : "", hi3798};
+        QCOMPARE(upgrade_ui::confirmation_text(unit, "/images/fw.bin", d),
+                 "Flash this image into the unit?\n\n" + unitLines
+                     + "\n\nImage: /images/fw.bin\nTargets: MCU1 (4096 bytes), FPGA (2048 bytes)\n\n"
+                       "Keep the unit plugged in and powered until the upgrade has ended.");
+    }
+
+    void failure_text_data()
+    {
+        QTest::addColumn<QString>("stage");
+        QTest::addColumn<uint>("type");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("preparing") << "Prepare" << 0x86u << "MCU2 failed while preparing.";
+        QTest::newRow("erasing") << "Erase" << 0x84u << "MCU1 failed while erasing.";
+        QTest::newRow("waiting for the erase") << "WaitErase" << 0x82u << "kernel failed while waiting for the erase.";
+        QTest::newRow("programming") << "Program" << 0x85u << "FPGA failed while programming.";
+        QTest::newRow("checking") << "Check" << 0x89u << "HI3798 failed while checking the data.";
+        QTest::newRow("image refused") << "ReadImage" << 0u << "The image was refused; nothing was sent to the unit.";
+        QTest::newRow("no target") << "None" << 0u << "The image holds no target; nothing was sent to the unit.";
+    }
+
+    void failure_text()
+    {
+        QFETCH(QString, stage);
+        QFETCH(uint, type);
+        QFETCH(QString, line);
+        const int value = QMetaEnum::fromType<updateThread::Stage>().keyToValue(qPrintable(stage));
+        QVERIFY(value >= 0);
+        QCOMPARE(upgrade_ui::failure_text(value, type), line);
+    }
+
+    void interrupted_text_data()
+    {
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<bool>("timed");
+        QTest::addColumn<uint>("type");
+        QTest::addColumn<QString>("said");
+        const QString tail = " The unit may need this upgrade again.";
+        QTest::newRow("stopped before the first target")
+            << "/i/a.bin" << "QL24G0000001" << true << 0u
+            << "The last upgrade did not end: the tool stopped as it began to flash /i/a.bin. It began at "
+               "2024-05-06 07:08 on the unit QL24G0000001." + tail;
+        QTest::newRow("stopped during the FPGA")
+            << "/i/a.bin" << "QL24G0000001" << true << 0x85u
+            << "The last upgrade did not end: the tool stopped while it was flashing FPGA from /i/a.bin. It began at "
+               "2024-05-06 07:08 on the unit QL24G0000001." + tail;
+        QTest::newRow("no serial number read") << "/i/a.bin" << "" << true << 0u
+            << "The last upgrade did not end: the tool stopped as it began to flash /i/a.bin. It began at "
+               "2024-05-06 07:08." + tail;
+        QTest::newRow("record cut short by the crash")
+            << "" << "" << false << 0u << "The last upgrade did not end: the tool stopped as it began to flash an image." + tail;
+    }
+
+    void interrupted_text()
+    {
+        QFETCH(QString, image);
+        QFETCH(QString, serial);
+        QFETCH(bool, timed);
+        QFETCH(uint, type);
+        QFETCH(QString, said);
+        const QDateTime started = timed ? QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9)) : QDateTime();
+        QCOMPARE(upgrade_ui::interrupted_text({true, image, serial, started, type}), said);
+        QVERIFY(upgrade_ui::interrupted_text({}).isEmpty());
+    }
+
+    void dropped_image_data()
+    {
+        QTest::addColumn<QStringList>("dropped");
+        QTest::addColumn<QString>("taken");
+        QTest::newRow("an image (.bin)") << QStringList{"file:///i/a.bin"} << "/i/a.bin";
+        QTest::newRow("an image (.HEX)") << QStringList{"file:///i/b.HEX"} << "/i/b.HEX";
+        QTest::newRow("not an image (.txt)") << QStringList{"file:///i/c.txt"} << "";
+        QTest::newRow("two images") << QStringList{"file:///i/a.bin", "file:///i/b.HEX"} << "";
+        QTest::newRow("a remote file") << QStringList{"http://example.com/a.bin"} << "";
+    }
+
+    void dropped_image()
+    {
+        QFETCH(QStringList, dropped);
+        QFETCH(QString, taken);
+        QList<QUrl> urls;
+        for (const QString& u : dropped)
+            urls << QUrl(u);
+        QCOMPARE(upgrade_ui::dropped_image_path(urls), taken);
     }
 };
 

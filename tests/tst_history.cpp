@@ -9,7 +9,6 @@
 #include "ui_history_window.h"
 
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -94,6 +93,35 @@ class HistoryTest : public QObject
     Q_OBJECT
 
     QTemporaryDir dir;
+
+    // The tool's own log in the test's folder: an early row, then a
+    // recording of four with a link drop.
+    QString own_log()
+    {
+        QDir::setCurrent(dir.path());
+        const QString path = statlog::database_path();
+        QFile::remove(path);
+        write_log(path, "SNQL24G0000001",
+                  {{"2024-05-01 09:00:00", rec(40)},
+                   {"2024-05-01 10:00:00", rec(50, 100, 0)},
+                   {"2024-05-01 10:00:01", rec(0xFF, 190, 10, 2)},
+                   {"2024-05-01 10:00:02", rec(52, 190, 10, 2)},
+                   {"2024-05-01 10:00:03", rec(53, 290, 10)}});
+        return path;
+    }
+
+    static QByteArray contents(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    static QVector<Sample> w_samples(const QString& path)
+    {
+        LogFile log(path);
+        QString error;
+        return log.open(&error) ? log.load("SNQL24G0000001").samples : QVector<Sample>();
+    }
 
 private slots:
     void split_recordings_data()
@@ -228,32 +256,19 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("message"); // of the open, or else of the load of the first table
         QTest::addColumn<int>("rows");        // loaded from the first table; -1 none
-        QTest::newRow("missing") << "missing"
-                                 << "does not exist" << -1;
-        QTest::newRow("folder") << "folder"
-                                << "is not a file" << -1;
-        QTest::newRow("empty") << "empty"
-                               << "" << -1;
-        QTest::newRow("not a database") << "garbage"
-                                        << "not an SQLite database, or it is damaged" << -1;
-        QTest::newRow("damaged pages") << "damaged"
-                                       << "damaged" << -1;
-        QTest::newRow("locked") << "locked"
-                                << "locked by another program" << -1;
-        QTest::newRow("foreign") << "foreign"
-                                 << "lacks the columns time, freq" << -1;
-        QTest::newRow("missing column") << "missing column"
-                                        << "lacks the columns G_RSSI_2." << -1;
-        QTest::newRow("extra column") << "extra column"
-                                      << "" << 2;
-        QTest::newRow("quote") << "SN\"; DROP TABLE t; --"
-                               << "" << 2;
-        QTest::newRow("dots and spaces") << "SN a.b [c] 'd'"
-                                         << "" << 2;
-        QTest::newRow("control characters") << "SN\nx\ty"
-                                            << "" << 2;
-        QTest::newRow("rows of an earlier version") << "old"
-                                                    << "" << 2;
+        QTest::newRow("missing") << "missing" << "does not exist" << -1;
+        QTest::newRow("folder") << "folder" << "is not a file" << -1;
+        QTest::newRow("empty") << "empty" << "" << -1;
+        QTest::newRow("not a database") << "garbage" << "not an SQLite database, or it is damaged" << -1;
+        QTest::newRow("damaged pages") << "damaged" << "damaged" << -1;
+        QTest::newRow("locked") << "locked" << "locked by another program" << -1;
+        QTest::newRow("foreign") << "foreign" << "lacks the columns time, freq" << -1;
+        QTest::newRow("missing column") << "missing column" << "lacks the columns G_RSSI_2." << -1;
+        QTest::newRow("extra column") << "extra column" << "" << 2;
+        QTest::newRow("quote") << "SN\"; DROP TABLE t; --" << "" << 2;
+        QTest::newRow("dots and spaces") << "SN a.b [c] 'd'" << "" << 2;
+        QTest::newRow("control characters") << "SN\nx\ty" << "" << 2;
+        QTest::newRow("rows of an earlier version") << "old" << "" << 2;
     }
 
     void files()
@@ -276,10 +291,7 @@ private slots:
         } else if (kind == "damaged") {
             QVector<Row> many;
             for (int i = 0; i < 500; ++i)
-                many.append({QStringLiteral("2024-05-01 10:%1:%2")
-                                 .arg(i / 60, 2, 10, QChar('0'))
-                                 .arg(i % 60, 2, 10, QChar('0')),
-                             rec(i)});
+                many.append({QDateTime(QDate(2024, 5, 1), QTime(10, 0).addSecs(i)).toString("yyyy-MM-dd hh:mm:ss"), rec(i)});
             write_log(path, "SN1", many);
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadWrite));
@@ -302,18 +314,12 @@ private slots:
             write_log(path, "SN1", {{"23:59:59", rec(50)}, {"00:00:00", rec(51)}});
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadWrite));
-            QVERIFY(
-                f.setFileTime(QDateTime(QDate(2024, 6, 9), QTime(12, 0)), QFileDevice::FileModificationTime));
+            QVERIFY(f.setFileTime(QDateTime(QDate(2024, 6, 9), QTime(12, 0)), QFileDevice::FileModificationTime));
         } else if (kind != "missing") {
             write_log(path, kind, two);
         }
         const QFileInfo before(path);
-        QByteArray hash;
-        if (before.isFile()) {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            hash = QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
-        }
+        const QByteArray bytes_before = contents(path);
         const QStringList files_before = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
         int loaded = -1;
@@ -348,11 +354,7 @@ private slots:
         const QFileInfo after(path);
         QCOMPARE(after.exists(), before.exists());
         QCOMPARE(after.lastModified(), before.lastModified());
-        if (before.isFile()) {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            QCOMPARE(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1), hash);
-        }
+        QCOMPARE(contents(path), bytes_before);
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), files_before);
     }
 
@@ -361,15 +363,7 @@ private slots:
     // recording going on meanwhile.
     void window_plots_the_latest_recording()
     {
-        const QString previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
-        const QString path = statlog::database_path();
-        write_log(path, "SNQL24G0000001",
-                  {{"2024-05-01 09:00:00", rec(40)},
-                   {"2024-05-01 10:00:00", rec(50, 100, 0)},
-                   {"2024-05-01 10:00:01", rec(0xFF, 190, 10, 2)},
-                   {"2024-05-01 10:00:02", rec(52, 190, 10, 2)},
-                   {"2024-05-01 10:00:03", rec(53, 290, 10)}});
+        const QString path = own_log();
         HistoryWindow w;
         w.open_dialog = [&](QWidget*, const QString&, const QString&, const QString&) { return path; };
         w.form()->pushButton_open->click();
@@ -394,7 +388,45 @@ private slots:
         statlog::close_log();
         w.reload();
         QCOMPARE(w.recordings().last().last, 5);
-        QDir::setCurrent(previous);
+    }
+
+    // Where an export may go: never onto the log it shows (by any path),
+    // and a file that cannot be written is said so; the log stays as it was.
+    void exports_data()
+    {
+        QTest::addColumn<QString>("kind"); // csv or png
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("message"); // empty: saved
+        const QString onto_log = "The export would replace the log itself; choose another file.";
+        QTest::newRow("CSV to a new file") << "csv" << "out.csv" << "Saved ";
+        QTest::newRow("PNG to a new file") << "png" << "out.png" << "Saved ";
+        QTest::newRow("CSV onto the log") << "csv" << "log.db" << onto_log;
+        QTest::newRow("PNG onto the log") << "png" << "log.db" << onto_log;
+        QTest::newRow("CSV onto the log through a link") << "csv" << "link.db" << onto_log;
+        QTest::newRow("CSV into a missing folder") << "csv" << "missing/out.csv" << "cannot be written";
+        QTest::newRow("cancelled") << "csv" << "" << "";
+    }
+
+    void exports()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, target);
+        QFETCH(QString, message);
+        const QString path = own_log();
+        QFile::remove(dir.filePath("link.db"));
+        QVERIFY(QFile::link(path, dir.filePath("link.db")));
+        QFile::remove(dir.filePath("out.csv"));
+        const QByteArray log_before = contents(path);
+        HistoryWindow w;
+        QVERIFY(w.open_file(path));
+        const QString chosen = target.isEmpty() ? QString() : dir.filePath(target);
+        w.save_dialog = [&](QWidget*, const QString&, const QString&, const QString&) { return chosen; };
+        const bool saved = kind == "csv" ? w.export_csv() : w.save_png();
+        QCOMPARE(saved, message.startsWith("Saved"));
+        QVERIFY2(w.message().contains(message), qPrintable(w.message()));
+        QCOMPARE(contents(path), log_before);
+        if (target == "out.csv")
+            QCOMPARE(QString::fromUtf8(contents(chosen)), csv_text(w_samples(path), w.recordings().last()));
     }
 };
 

@@ -1,20 +1,30 @@
 // Pairing, one row per road: the bind switch, the unit's own button or a
 // repeated trigger opens the progress dialog, which follows the ground
 // unit's bound state and ends with a result; the poll waits meanwhile.
+// The dialog runs on the test's clock: its pauses are recorded and its
+// ticks come from the test, one per sample of the open dialog.
 #include "settings_harness.h"
-#include "ui_wireless_video_link.h"
 
 #include "binding_dialog.h"
 #include "enable_switch.h"
 
 #include <QPointer>
-#include <QProgressBar>
 #include <QTranslator>
 
 using namespace harness;
 using testsupport::DebugCapture;
 
 namespace {
+
+QList<int> g_pauses;
+std::function<void(int)> g_during_pause;
+
+void record_pause(int ms)
+{
+    g_pauses << ms;
+    if (auto f = std::exchange(g_during_pause, {}))
+        f(ms);
+}
 
 QProgressBar* bar_of(Binding_Dialog* d)
 {
@@ -26,9 +36,15 @@ QLabel* label_of(Binding_Dialog* d)
     return d->findChild<QLabel*>("label");
 }
 
-// Samples the pairing dialogs of a window every few milliseconds: how many
+void tick(Binding_Dialog* d)
+{
+    d->get_bstatus();
+    d->deal_timer();
+}
+
+// Samples the pairing dialogs of a window and ticks the one open: how many
 // there were, what they showed, whether the poll ran while one was open;
-// `action` runs on every sample with a dialog open.
+// `action` runs before the tick of every sample with a dialog open.
 class DialogWatch : public QObject
 {
 public:
@@ -39,7 +55,7 @@ public:
         , act(std::move(action))
     {
         connect(&timer, &QTimer::timeout, this, &DialogWatch::sample);
-        timer.start(5);
+        timer.start(2);
     }
 
     QList<QPointer<Binding_Dialog>> dialogs;
@@ -73,6 +89,7 @@ private:
             poll_ran_while_open = poll_ran_while_open || h.w->poll_timer()->isActive();
             if (act)
                 act(h, d);
+            tick(d);
         }
     }
 
@@ -84,6 +101,17 @@ private:
 using Unit = std::function<void(sim::SimUnit&)>;
 using During = DialogWatch::Action;
 
+During at_tick(int n, std::function<void(Window&, Binding_Dialog*)> f)
+{
+    auto done = std::make_shared<bool>(false);
+    return [=](Window& h, Binding_Dialog* d) {
+        if (!*done && bar_of(d)->value() >= n) {
+            *done = true;
+            f(h, d);
+        }
+    };
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Unit)
@@ -94,85 +122,86 @@ class PairingTest : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { testsupport::reset_bus(); }
+    void initTestCase() { Binding_Dialog::set_test_clock(&record_pause); }
+    void cleanupTestCase() { Binding_Dialog::set_test_clock(nullptr); }
+    void init()
+    {
+        testsupport::reset_bus();
+        g_pauses.clear();
+        g_during_pause = {};
+    }
     void cleanup() { testsupport::reset_bus(); }
 
     void pairing_data()
     {
         QTest::addColumn<Unit>("unit");
         QTest::addColumn<QString>("trigger"); // switch, button or signal
+        QTest::addColumn<QString>("again");   // a second trigger during the pause before the dialog
         QTest::addColumn<During>("during");
         QTest::addColumn<QString>("result");
-        QTest::addColumn<int>("progress");       // at the end
-        QTest::addColumn<QString>("line");       // a debug line besides "bind done"
-        QTest::addColumn<QString>("box");        // a message box shown meanwhile
+        QTest::addColumn<int>("progress"); // at the end
+        QTest::addColumn<QString>("line"); // a debug line besides "bind done"
+        QTest::addColumn<QString>("box");  // a message box shown meanwhile
         const During nothing;
-        auto at_tick = [](int tick, std::function<void(Window&, Binding_Dialog*)> f) {
-            auto done = std::make_shared<bool>(false);
-            return During([=](Window& h, Binding_Dialog* d) {
-                if (!*done && bar_of(d)->value() >= tick) {
-                    *done = true;
-                    f(h, d);
-                }
-            });
-        };
         const Unit stubborn = [](sim::SimUnit& u) { u.link().setPeerPairs(false); };
         QTest::newRow("switch, bound on the first tick")
             << Unit([](sim::SimUnit& u) {
                    u.link().setBindByte(0);
                    u.link().setPairingDelayReads(1);
                })
-            << "switch" << nothing << "Bind success" << 60 << "" << "";
-        // Two real ticks, then the rest of the 320 counted directly.
+            << "switch" << "" << nothing << "Bind success" << 60 << "" << "";
         QTest::newRow("never bound: fails at the tick limit")
-            << stubborn << "switch" << at_tick(2, [](Window& h, Binding_Dialog* d) {
+            << stubborn << "switch" << "" << at_tick(2, [](Window& h, Binding_Dialog* d) {
                    while (bar_of(d)->value() < Binding_Dialog::kTickLimit)
-                       d->deal_timer();
+                       tick(d);
                    QCOMPARE(label_of(d)->text(), QString("Binding..."));
-                   d->deal_timer(); // tick 321: the limit is reached
                    QCOMPARE(int(h.link().bindByte()), 2); // pairing all along
-               })
+               }) // the next tick, 321, is over the limit
             << "Bind failed" << 320 << "" << "";
         QTest::newRow("unplugged during pairing")
-            << stubborn << "switch"
+            << stubborn << "switch" << ""
             << at_tick(1, [](Window& h, Binding_Dialog*) { sim::VirtualBus::instance().unplug(h.dev); })
             << "Bind failed" << 1 << "" << "";
         // What the hot-plug handling does when the unit disappears.
         QTest::newRow("connection closed during pairing")
-            << stubborn << "switch" << at_tick(1, [](Window& h, Binding_Dialog* d) {
+            << stubborn << "switch" << "" << at_tick(1, [](Window& h, Binding_Dialog* d) {
                    h.w->deal_dev_disconnected();
                    QVERIFY(!d->current_dev_handle());
                })
-            << "Binding..." << -1 << "" << "error: Device has been pulled out!";
+            << "Binding..." << 1 << "" << "error: Device has been pulled out!";
         // Bound from an earlier pairing; the unit refuses the new start.
         QTest::newRow("start refused: the dialog all the same")
-            << Unit([](sim::SimUnit& u) { u.link().rejectRequest(sim::kReqBind); }) << "switch" << nothing
-            << "Bind success" << -1 << "set bind failed" << "";
+            << Unit([](sim::SimUnit& u) { u.link().rejectRequest(sim::kReqBind); }) << "switch" << "" << nothing
+            << "Bind success" << 60 << "set bind failed" << "";
         auto triggers = std::make_shared<int>(0);
         QTest::newRow("more triggers while open: one dialog")
             << Unit([triggers](sim::SimUnit& u) {
                    *triggers = 0;
                    u.link().setPairingDelayReads(3);
                })
-            << "signal" << During([triggers](Window& h, Binding_Dialog*) {
+            << "signal" << "signal" << During([triggers](Window& h, Binding_Dialog*) {
                    if ((*triggers)++ < 3)
                        emit h.w->bind_start();
                })
-            << "Bind success" << -1 << "" << "";
-        // The press shows on the next three status reads: the poll may see
-        // it again during the second before the dialog.
+            << "Bind success" << 60 << "" << "";
+        // The press shows on the next three status reads: the poll sees it
+        // again during the pause before the dialog.
         QTest::newRow("the unit's button: one dialog, no start request")
             << Unit([](sim::SimUnit& u) {
                    u.link().setBindByte(0);
                    u.link().setPairingDelayReads(4);
+                   u.link().pressPairButton(3);
                })
-            << "button" << nothing << "Bind success" << -1 << "" << "";
+            << "button" << "poll" << nothing << "Bind success" << 60 << "" << "";
+        QTest::newRow("the switch with no unit open: nothing")
+            << Unit() << "switch, closed" << "" << nothing << "" << -1 << "" << "";
     }
 
     void pairing()
     {
         QFETCH(Unit, unit);
         QFETCH(QString, trigger);
+        QFETCH(QString, again);
         QFETCH(During, during);
         QFETCH(QString, result);
         QFETCH(int, progress);
@@ -180,57 +209,67 @@ private slots:
         QFETCH(QString, box);
         Window h(0, unit);
         QVERIFY(h.opened);
+        WaitLog channel_waits;
         DialogWatch watch(h, during);
         BoxAnswerer boxes;
         DebugCapture capture;
-        const size_t m = h.mark();
-        if (trigger == "switch") {
-            QTest::mouseClick(h.ui->switch_bind, Qt::LeftButton);
-        } else if (trigger == "button") {
-            h.link().pressPairButton(3);
-            QVERIFY(testsupport::wait_for([&] { return capture.contains("bind done"); }, 15000));
-        } else {
-            // Another trigger in the second before the dialog, too.
-            bool early = false;
-            QTimer::singleShot(400, h.w.get(), [&] {
+        bool early = false;
+        if (!again.isEmpty())
+            g_during_pause = [&](int) {
                 early = !h.w->binding_in_progress;
-                emit h.w->bind_start();
-            });
-            emit h.w->bind_start();
-            QVERIFY(early);
+                if (again == "poll")
+                    h.w->poll_status();
+                else
+                    emit h.w->bind_start();
+            };
+        const size_t m = h.mark();
+        if (trigger == "switch, closed") {
+            h.w->open_device(false);
+            QTest::mouseClick(h.ui->switch_bind, Qt::LeftButton);
+            QCOMPARE(h.dev->log().size(), m);
+            QVERIFY(watch.dialogs.isEmpty() && !h.w->binding_in_progress);
+            return;
         }
+        if (trigger == "switch")
+            QTest::mouseClick(h.ui->switch_bind, Qt::LeftButton);
+        else if (trigger == "button")
+            h.w->poll_status();
+        else
+            emit h.w->bind_start();
+        QCOMPARE(early, !again.isEmpty());
         QCOMPARE(watch.dialogs.size(), 1);
         QCOMPARE(watch.max_alive, 1);
         QCOMPARE(watch.done_count, 1);
         QCOMPARE(watch.final_label, result);
-        // The result may close the dialog before it is seen.
-        QVERIFY2(watch.labels == QStringList{"Binding..."} || watch.labels == (QStringList{"Binding...", result}),
-                 qPrintable(watch.labels.join(" | ")));
-        if (progress >= 0)
-            QCOMPARE(watch.final_progress, progress);
+        QCOMPARE(watch.labels, QStringList{"Binding..."});
+        QCOMPARE(watch.final_progress, progress);
         QVERIFY(watch.modal_frameless);
         QVERIFY(!watch.poll_ran_while_open);
         QCOMPARE(capture.count("bind done"), 1);
         QVERIFY(line.isEmpty() ? !capture.contains("set bind failed") : capture.contains(line));
         QCOMPARE(boxes.texts(), box.isEmpty() ? QStringList() : QStringList{box});
+        // A second before the dialog, the result a second, 300 ms after it.
+        QCOMPARE(g_pauses, (QList<int>{1000, 1000, 300}));
         // The dialog goes once its own handlers have unwound.
         QTRY_VERIFY(watch.dialogs[0].isNull());
         QVERIFY(!h.w->binding_in_progress);
 
-        // The switch's start request, and its status read 300 ms later.
+        // The switch's start request, and its status read after 300 ms.
+        const std::vector<sim::Transfer> log = h.since(m);
         std::vector<sim::Transfer> outs;
-        const sim::Transfer* status = nullptr;
-        for (const sim::Transfer& t : h.since(m)) {
+        size_t first_out = 0;
+        for (const sim::Transfer& t : log)
             if (t.bmRequestType == kOut)
                 outs.push_back(t);
-            else if (!outs.empty() && !status && t.bRequest == sim::kReqCommandStatus)
-                status = &t;
-        }
+            else if (outs.empty())
+                ++first_out;
         if (trigger != "switch") { // the unit started pairing by itself
             QVERIFY(outs.empty());
+            QCOMPARE(channel_waits.text(), QString());
         } else {
-            QVERIFY(!outs.empty() && wire({outs[0]}) == "CF:01");
-            QVERIFY(status && ms(status->t_us - outs[0].end_us) >= 295);
+            QVERIFY(first_out + 2 <= log.size());
+            QCOMPARE(wire({log.begin() + long(first_out), log.begin() + long(first_out) + 2}), QString("CF:01 F8"));
+            QCOMPARE(channel_waits.text(), QString("300"));
         }
         if (!box.isEmpty()) {
             // Closed: no poll, and the switch going off sent nothing more.
@@ -240,8 +279,8 @@ private slots:
         }
         if (h.dev->plugged()) {
             QVERIFY(h.w->poll_timer()->isActive());
-            QVERIFY(h.wait_poll());
-            QVERIFY(h.wait_poll());
+            h.w->poll_status();
+            h.w->poll_status();
             QCOMPARE(watch.dialogs.size(), 1); // the poll opens no second one
         }
         if (result == "Bind success" && trigger == "switch") {
@@ -251,22 +290,8 @@ private slots:
             const size_t off = h.mark();
             QTest::mouseClick(h.ui->switch_bind, Qt::LeftButton);
             QVERIFY(!h.ui->switch_bind->isChecked());
-            QTest::qWait(100);
-            for (const sim::Transfer& t : h.since(off))
-                QVERIFY(t.bmRequestType != kOut);
+            QCOMPARE(wire(h.since(off)), QString());
         }
-    }
-
-    void switch_without_device_does_nothing()
-    {
-        auto dev = testsupport::plug();
-        auto w = std::make_unique<Wireless_Video_Link>();
-        w->show();
-        QTest::mouseClick(w->form()->switch_bind, Qt::LeftButton);
-        QTest::qWait(100);
-        QVERIFY(dev->log().empty());
-        QVERIFY(w->findChildren<Binding_Dialog*>().isEmpty());
-        QVERIFY(!w->binding_in_progress);
     }
 
     void dialog_text_in_chinese()

@@ -1,7 +1,13 @@
-// Record decoding and the value tables, without widgets: what goes on the
-// wire and what the unit's bytes mean.
+// The pure functions under the window, one row per case: the unit's records
+// as they come off the wire, what its model and hardware variant make of the
+// window (channels, chart, groups), the link's value tables and the payload
+// bytes of the settings. The window's use of them is in tst_radio_settings
+// and tst_status_poll.
 #include "link_tables.h"
+#include "setting_payloads.h"
 #include "status_records.h"
+#include "testsupport.h"
+#include "unit_profile.h"
 
 #include <QTest>
 #include <algorithm>
@@ -10,10 +16,11 @@
 
 using ByteList = QList<int>;
 Q_DECLARE_METATYPE(ByteList)
+using testsupport::bytes;
 
 namespace {
 template <size_t N>
-std::array<unsigned char, N> bytes(const ByteList& list)
+std::array<unsigned char, N> array_of(const ByteList& list)
 {
     std::array<unsigned char, N> a{};
     for (int i = 0; i < list.size() && i < int(N); ++i)
@@ -21,10 +28,29 @@ std::array<unsigned char, N> bytes(const ByteList& list)
     return a;
 }
 
+template <size_t N>
+QByteArray to_bytes(const std::array<uint8_t, N>& a)
+{
+    return QByteArray(reinterpret_cast<const char*>(a.data()), int(N));
+}
+
+using Pairs = std::initializer_list<std::pair<const char*, const char*>>;
+
 void put32(unsigned char* p, uint32_t v)
 {
     for (int i = 0; i < 4; ++i)
         p[i] = uint8_t(v >> (8 * i));
+}
+
+// A band's chart as one line: range, page, starting curve, region setting.
+QString chart(int band)
+{
+    const profile::BandView v = profile::band_view(band);
+    if (!v.known)
+        return "-";
+    return QString("%1-%2%3 %4+%5x%6 end@%7%8 %9")
+        .arg(v.low_mhz).arg(v.high_mhz).arg(v.scan_page ? " scan" : "").arg(v.first_mhz).arg(v.step_mhz)
+        .arg(v.points).arg(v.end_index).arg(v.region ? " region" : "").arg(v.mark);
 }
 } // namespace
 
@@ -33,43 +59,51 @@ class RecordsTest : public QObject
     Q_OBJECT
 
 private slots:
+    // The software record (0xE1): firmware, model, and what the model's
+    // band gives: power level, offset flag, the chart.
     void software_info_data()
     {
         QTest::addColumn<ByteList>("rec");
         QTest::addColumn<QString>("firmware");
         QTest::addColumn<int>("model");
-        QTest::addColumn<int>("band");
-        QTest::addColumn<int>("power");
-        QTest::addColumn<bool>("offset");
-        QTest::newRow("1.2.3 model 0") << ByteList{0x23, 0x01, 0x00, 0x00} << "1.2.3" << 0 << 24 << 28 << false;
-        QTest::newRow("model 21 2.5G") << ByteList{0x00, 0x51, 0x01, 0x00} << "1.0.0" << 21 << 25 << 33 << true;
-        QTest::newRow("model 4 1.4G") << ByteList{0x10, 0x42, 0x00, 0x00} << "2.1.0" << 4 << 14 << 28 << false;
-        QTest::newRow("model 9 1.4G offset") << ByteList{0x00, 0x90, 0x00, 0x00} << "0.0.0" << 9 << 14 << 33 << true;
-        QTest::newRow("model 12 5.8G") << ByteList{0x00, 0xC0, 0x00, 0x00} << "0.0.0" << 12 << 58 << 28 << false;
-        QTest::newRow("model 17 1.4G 30") << ByteList{0x00, 0x10, 0x01, 0x00} << "0.0.0" << 17 << 14 << 30 << false;
-        QTest::newRow("model 27 2.4G offset") << ByteList{0x00, 0xB0, 0x01, 0x00} << "0.0.0" << 27 << 24 << 33 << true;
-        QTest::newRow("model 28 unknown") << ByteList{0x00, 0xC0, 0x01, 0xFF} << "0.0.0" << 28 << 0 << 0 << false;
-        QTest::newRow("bandwidth bits ignored") << ByteList{0xFF, 0x0F, 0xF0, 0xFF} << "15.15.15" << 0 << 24 << 28 << false;
+        QTest::addColumn<QString>("band"); // "band power [offset]"
+        QTest::addColumn<QString>("chart");
+        const QString c24 = "2400-2500 scan 2400+5x15 end@16 region 2.4g mark";
+        QTest::newRow("1.2.3 model 0") << ByteList{0x23, 0x01, 0, 0} << "1.2.3" << 0 << "24 28" << c24;
+        QTest::newRow("model 21 2.5G") << ByteList{0x00, 0x51, 0x01, 0} << "1.0.0" << 21 << "25 33 offset"
+                                       << "2500-2600 scan 2512+5x15 end@16 2.5g mark";
+        QTest::newRow("model 4 1.4G: no scan") << ByteList{0x10, 0x42, 0, 0} << "2.1.0" << 4 << "14 28"
+                                               << "1400-1500 1400+5x6 end@7 1.4g mark";
+        QTest::newRow("model 9 1.4G offset") << ByteList{0x00, 0x90, 0, 0} << "0.0.0" << 9 << "14 33 offset"
+                                             << "1400-1500 1400+5x6 end@7 1.4g mark";
+        QTest::newRow("model 12 5.8G") << ByteList{0x00, 0xC0, 0, 0} << "0.0.0" << 12 << "58 28"
+                                       << "5730-5830 scan 5730+10x6 end@7 5.8g mark";
+        QTest::newRow("model 17 1.4G 30") << ByteList{0x00, 0x10, 0x01, 0} << "0.0.0" << 17 << "14 30"
+                                          << "1400-1500 1400+5x6 end@7 1.4g mark";
+        QTest::newRow("model 27 2.4G offset") << ByteList{0x00, 0xB0, 0x01, 0} << "0.0.0" << 27 << "24 33 offset"
+                                              << c24;
+        QTest::newRow("model 28 unknown") << ByteList{0x00, 0xC0, 0x01, 0xFF} << "0.0.0" << 28 << "0" << "-";
+        QTest::newRow("bandwidth bits ignored") << ByteList{0xFF, 0x0F, 0xF0, 0xFF} << "15.15.15" << 0 << "24 28"
+                                                << c24;
     }
-
     void software_info()
     {
         QFETCH(ByteList, rec);
         QFETCH(QString, firmware);
         QFETCH(int, model);
-        QFETCH(int, band);
-        QFETCH(int, power);
-        QFETCH(bool, offset);
-        const auto r = bytes<4>(rec);
+        QFETCH(QString, band);
+        QFETCH(QString, chart);
+        const auto r = array_of<4>(rec);
         const rec::SoftwareInfo s = rec::decode_software_info(r.data());
         QCOMPARE(rec::firmware_text(s), firmware);
         QCOMPARE(s.model_index, model);
         const rec::ModelBand mb = rec::model_band(model);
-        QCOMPARE(mb.band_code, band);
-        if (band) {
-            QCOMPARE(mb.power_level, power);
-            QCOMPARE(mb.power_offset_flag, offset);
-        }
+        QCOMPARE(mb.known, mb.band_code != 0);
+        QCOMPARE(mb.known ? QString("%1 %2%3").arg(mb.band_code).arg(mb.power_level)
+                                .arg(mb.power_offset_flag ? " offset" : "")
+                          : QString::number(mb.band_code),
+                 band);
+        QCOMPARE(::chart(mb.band_code), chart);
     }
 
     void device_info_data()
@@ -81,13 +115,12 @@ private slots:
         QTest::newRow("air") << ByteList{0x01, 0x00, 0x00, 0x80} << 0x1u << true;
         QTest::newRow("low bits of byte 3 unused") << ByteList{0xFF, 0xFF, 0xFF, 0x7F} << 0xFFFFFFu << false;
     }
-
     void device_info()
     {
         QFETCH(ByteList, rec);
         QFETCH(uint, baseband);
         QFETCH(bool, air);
-        const auto r = bytes<4>(rec);
+        const auto r = array_of<4>(rec);
         const rec::DeviceInfo d = rec::decode_device_info(r.data());
         QCOMPARE(d.baseband, baseband);
         QCOMPARE(d.air_unit, air);
@@ -95,45 +128,44 @@ private slots:
 
     void identity_and_serial_label_data()
     {
-        QTest::addColumn<QByteArray>("serial");
+        QTest::addColumn<QByteArray>("serial"); // 40 'A's without a NUL: "unterminated"
         QTest::addColumn<QByteArray>("hi3798");
         QTest::addColumn<QString>("label");
-        QTest::addColumn<QString>("decodedSerial");
-        QTest::newRow("plain") << QByteArray("QL24G0000001") << QByteArray() << "SN:QL24G0000001-20304-abc-1440" << "QL24G0000001";
-        QTest::newRow("NOSN") << QByteArray("NOSN") << QByteArray() << "SN:20304-abc-1440" << "NOSN";
-        QTest::newRow("one char") << QByteArray("X") << QByteArray() << "SN:20304-abc-1440" << "X";
-        QTest::newRow("hi3798") << QByteArray("AB12") << QByteArray("V1.0.2") << "SN:AB12-20304-abc-1440-V1.0.2" << "AB12";
-        QTest::newRow("hi3798 one char ignored") << QByteArray("AB12") << QByteArray("V") << "SN:AB12-20304-abc-1440" << "AB12";
+        QTest::addColumn<QString>("decoded"); // serial and HI3798 text
+        QTest::newRow("plain") << QByteArray("QL24G0000001") << QByteArray() << "SN:QL24G0000001-20304-abc-1440"
+                               << "QL24G0000001 ";
+        QTest::newRow("NOSN") << QByteArray("NOSN") << QByteArray() << "SN:20304-abc-1440" << "NOSN ";
+        QTest::newRow("one char") << QByteArray("X") << QByteArray() << "SN:20304-abc-1440" << "X ";
+        QTest::newRow("hi3798") << QByteArray("AB12") << QByteArray("V1.0.2") << "SN:AB12-20304-abc-1440-V1.0.2"
+                                << "AB12 V1.0.2";
+        QTest::newRow("hi3798 one char ignored") << QByteArray("AB12") << QByteArray("V") << "SN:AB12-20304-abc-1440"
+                                                 << "AB12 V";
+        // No NUL anywhere: each text stops at the end of its field.
+        QTest::newRow("unterminated") << QByteArray("unterminated") << QByteArray() << "" << "AAAAAAAAAAAA AAAAAAAAAAAAAAAA";
     }
-
     void identity_and_serial_label()
     {
         QFETCH(QByteArray, serial);
         QFETCH(QByteArray, hi3798);
         QFETCH(QString, label);
-        QFETCH(QString, decodedSerial);
+        QFETCH(QString, decoded);
         std::array<unsigned char, 40> r{};
-        std::copy(serial.begin(), serial.end(), r.begin());
-        put32(&r[12], 0xabc);
-        put32(&r[16], 0x020304);
-        put32(&r[20], 0x1440);
-        std::copy(hi3798.begin(), hi3798.end(), r.begin() + 24);
+        if (serial == "unterminated") {
+            r.fill('A');
+            QCOMPARE(rec::field_text(r.data(), 3, 12), QString("AAA"));
+        } else {
+            std::copy(serial.begin(), serial.end(), r.begin());
+            put32(&r[12], 0xabc);
+            put32(&r[16], 0x020304);
+            put32(&r[20], 0x1440);
+            std::copy(hi3798.begin(), hi3798.end(), r.begin() + 24);
+        }
         const rec::Identity id = rec::decode_identity(r.data());
-        QCOMPARE(id.serial, decodedSerial);
+        QCOMPARE(id.serial + ' ' + id.hi3798_version, decoded);
+        if (label.isEmpty())
+            return;
         QCOMPARE(id.mcu2_version, 0x1440u);
         QCOMPARE(rec::serial_label(id), label);
-    }
-
-    void unterminated_texts_stay_in_their_fields()
-    {
-        // No NUL anywhere: the serial stops at 12 characters, the HI3798
-        // text at the end of the record.
-        std::array<unsigned char, 40> r;
-        r.fill('A');
-        const rec::Identity id = rec::decode_identity(r.data());
-        QCOMPARE(id.serial, QString(12, 'A'));
-        QCOMPARE(id.hi3798_version, QString(16, 'A'));
-        QCOMPARE(rec::field_text(r.data(), 3, 12), QString("AAA"));
     }
 
     void mcu2_version_data()
@@ -149,7 +181,6 @@ private slots:
         QTest::newRow("0x4000 unknown") << 0x4000u << 4 << 4 << false;
         QTest::newRow("0x0300 M=3 basic") << 0x0300u << 0 << 0 << false;
     }
-
     void mcu2_version()
     {
         QFETCH(uint, word);
@@ -160,6 +191,85 @@ private slots:
         QCOMPARE(v.unit, unit);
         QCOMPARE(v.unit_decision, decision);
         QCOMPARE(v.extended(), extended);
+    }
+
+    // What the first controller's hardware variant gives the window.
+    void variant_features_data()
+    {
+        QTest::addColumn<int>("variant");
+        QTest::addColumn<int>("unit_type");
+        QTest::addColumn<QString>("shown"); // q 16QAM, b BB temp, a air counters, n antenna choice; - unknown
+        QTest::addColumn<int>("mask");
+        QTest::newRow("variant 1") << 1 << 2 << "qba" << 1;
+        QTest::newRow("variant 2") << 2 << 2 << "qba" << 2;
+        QTest::newRow("variant 3") << 3 << 1 << "qba" << 8;
+        QTest::newRow("variant 4, ground") << 4 << 2 << "" << 12;
+        QTest::newRow("variant 4, air") << 4 << 1 << "a" << 12;
+        QTest::newRow("variant 5, ground") << 5 << 2 << "n" << 4;
+        QTest::newRow("variant 6, undecided") << 6 << 0 << "" << 12;
+        QTest::newRow("variant 0: nothing changes") << 0 << 2 << "-" << 1;
+        QTest::newRow("variant 15: nothing changes") << 15 << 2 << "-" << 1;
+    }
+    void variant_features()
+    {
+        QFETCH(int, variant);
+        QFETCH(int, unit_type);
+        QFETCH(QString, shown);
+        QFETCH(int, mask);
+        const profile::VariantFeatures f = profile::variant_features(variant, unit_type);
+        QString got = f.known ? "" : "-";
+        for (auto [on, c] : std::initializer_list<std::pair<bool, char>>{
+                 {f.qam16, 'q'}, {f.bb_temp, 'b'}, {f.air_counters, 'a'}, {f.antenna_choice, 'n'}})
+            if (on)
+                got += c;
+        QCOMPARE(got, shown);
+        QCOMPARE(f.feature_mask, mask);
+    }
+
+    // A unit's channel list: the band's list, less entry 6 for variant 4;
+    // every entry sends the MHz its text names.
+    void channels_data()
+    {
+        QTest::addColumn<int>("band");
+        QTest::addColumn<int>("variant");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<uint>("mhz"); // 0: none
+        QTest::newRow("2.4 GHz, first") << 24 << 1 << 0 << 16 << "Chanel 1 (2412MHz)" << 2412u;
+        QTest::newRow("2.4 GHz, channel 7") << 24 << 1 << 6 << 16 << "Chanel 7 (2442MHz)" << 2442u;
+        QTest::newRow("2.4 GHz, 14") << 24 << 1 << 13 << 16 << "Chanel 14 (2477MHz)" << 2477u;
+        QTest::newRow("2.4 GHz, first reserve") << 24 << 1 << 14 << 16 << "Chanel RSV (2390MHz)" << 2390u;
+        QTest::newRow("2.4 GHz, second reserve") << 24 << 1 << 15 << 16 << "Chanel RSV (2495MHz)" << 2495u;
+        QTest::newRow("2.4 GHz, past the list") << 24 << 1 << 16 << 16 << "" << 0u;
+        QTest::newRow("2.4 GHz, variant 4, before the gap") << 24 << 4 << 5 << 15 << "Chanel 6 (2437MHz)" << 2437u;
+        QTest::newRow("2.4 GHz, variant 4, after the gap") << 24 << 4 << 6 << 15 << "Chanel 8 (2447MHz)" << 2447u;
+        QTest::newRow("2.4 GHz, variant 4, first RSV") << 24 << 4 << 13 << 15 << "Chanel RSV (2390MHz)" << 2390u;
+        QTest::newRow("2.4 GHz, variant 4, last") << 24 << 4 << 14 << 15 << "Chanel RSV (2495MHz)" << 2495u;
+        QTest::newRow("2.5 GHz, first") << 25 << 0 << 0 << 14 << "Chanel 1 (2512MHz)" << 2512u;
+        QTest::newRow("2.5 GHz, variant 5, last") << 25 << 5 << 13 << 14 << "Chanel 14 (2577MHz)" << 2577u;
+        QTest::newRow("1.4 GHz, last") << 14 << 1 << 6 << 7 << "Chanel 7 (1485MHz)" << 1485u;
+        QTest::newRow("5.8 GHz, last") << 58 << 1 << 6 << 7 << "Chanel 7 (5805MHz)" << 5805u;
+        QTest::newRow("5.8 GHz, variant 4, last") << 58 << 4 << 5 << 6 << "Chanel 6 (5795MHz)" << 5795u;
+        QTest::newRow("unknown band: no list, no error") << 0 << 4 << 3 << 0 << "" << 0u;
+    }
+    void channels()
+    {
+        QFETCH(int, band);
+        QFETCH(int, variant);
+        QFETCH(int, index);
+        QFETCH(int, count);
+        QFETCH(QString, text);
+        QFETCH(uint, mhz);
+        const QVector<link::Channel> list = link::unit_channels(band, variant);
+        QCOMPARE(list.size(), count);
+        QCOMPARE(list.value(index), (link::Channel{text, mhz}));
+        if (variant == 4)
+            return;
+        QCOMPARE(link::channel_list(band).value(index), text);
+        bool error = false;
+        QCOMPARE(link::channel_mhz(band, index, &error), uint32_t(mhz));
+        QCOMPARE(error, band != 0 && mhz == 0);
     }
 
     // The three status records at their byte offsets, little-endian, bytes
@@ -206,93 +316,44 @@ private slots:
             QCOMPARE(words[w], w ? uint32_t(0x100 + w) : 0x05u);
     }
 
-    void rssi_bar_data()
+    // Texts of the readings: "rssi <n>" gives the bar value and text,
+    // "temp <t>" whether it shows red and its text, "baud <i>" the rate.
+    void reading_texts_data()
     {
-        QTest::addColumn<int>("n");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("30") << 30 << 70 << "-30dBm";
-        QTest::newRow("60") << 60 << 40 << "-60dBm";
-        QTest::newRow("100") << 100 << 0 << "-100dBm";
-        QTest::newRow("101") << 101 << 0 << "-101dBm";
-        QTest::newRow("0") << 0 << 70 << "-0dBm";
-        QTest::newRow("no reading") << 255 << 0 << "-255dBm";
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("shown");
+        for (auto [in, out] : Pairs{{"rssi 30", "70 -30dBm"}, {"rssi 60", "40 -60dBm"}, {"rssi 100", "0 -100dBm"},
+                               {"rssi 101", "0 -101dBm"}, {"rssi 0", "70 -0dBm"}, {"rssi 255", "0 -255dBm"},
+                               {"temp 75", "green 75 ℃"}, {"temp 76", "red 76 ℃"}, {"temp -10", "green -10 ℃"},
+                               {"temp 127", "red 127 ℃"}, {"baud 0", "9600bps"}, {"baud 2", "115200bps"},
+                               {"baud 4", "460800bps"}, {"baud 7", "115200bps"}, {"baud -1", "115200bps"}})
+            QTest::newRow(in) << QString(in) << QString::fromUtf8(out);
+    }
+    void reading_texts()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, shown);
+        const int n = input.section(' ', 1).toInt();
+        if (input.startsWith("rssi"))
+            QCOMPARE(QString::number(rec::rssi_bar_value(unsigned(n))) + ' ' + rec::rssi_text(unsigned(n)), shown);
+        else if (input.startsWith("temp"))
+            QCOMPARE(QString(rec::temperature_hot(int8_t(n)) ? "red " : "green ") + rec::temperature_text(int8_t(n)),
+                     shown);
+        else
+            QCOMPARE(link::baud_text(int8_t(n)), shown);
     }
 
-    void rssi_bar()
-    {
-        QFETCH(int, n);
-        QFETCH(int, value);
-        QFETCH(QString, text);
-        QCOMPARE(rec::rssi_bar_value(unsigned(n)), value);
-        QCOMPARE(rec::rssi_text(unsigned(n)), text);
-    }
-
-    void temperatures_data()
-    {
-        QTest::addColumn<int>("t");
-        QTest::addColumn<bool>("hot");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("75") << 75 << false << QString::fromUtf8("75 ℃");
-        QTest::newRow("76") << 76 << true << QString::fromUtf8("76 ℃");
-        QTest::newRow("-10") << -10 << false << QString::fromUtf8("-10 ℃");
-        QTest::newRow("127") << 127 << true << QString::fromUtf8("127 ℃");
-    }
-
-    void temperatures()
-    {
-        QFETCH(int, t);
-        QFETCH(bool, hot);
-        QFETCH(QString, text);
-        QCOMPARE(rec::temperature_hot(int8_t(t)), hot);
-        QCOMPARE(rec::temperature_text(int8_t(t)), text);
-    }
-
-    // The band's list entry and what the setting sends for it.
-    void channels_data()
-    {
-        QTest::addColumn<int>("band");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<uint>("mhz"); // 0 with the error flag: none
-        QTest::newRow("2.4 GHz, first") << 24 << 0 << 16 << "Chanel 1 (2412MHz)" << 2412u;
-        QTest::newRow("2.4 GHz, 14") << 24 << 13 << 16 << "Chanel 14 (2477MHz)" << 2477u;
-        QTest::newRow("2.4 GHz, first reserve") << 24 << 14 << 16 << "Chanel RSV (2390MHz)" << 2390u;
-        QTest::newRow("2.4 GHz, second reserve") << 24 << 15 << 16 << "Chanel RSV (2495MHz)" << 2495u;
-        QTest::newRow("2.4 GHz, past the list") << 24 << 16 << 16 << "" << 0u;
-        QTest::newRow("2.5 GHz, first") << 25 << 0 << 14 << "Chanel 1 (2512MHz)" << 2512u;
-        QTest::newRow("2.5 GHz, last") << 25 << 13 << 14 << "Chanel 14 (2577MHz)" << 2577u;
-        QTest::newRow("1.4 GHz, last") << 14 << 6 << 7 << "Chanel 7 (1485MHz)" << 1485u;
-        QTest::newRow("5.8 GHz, last") << 58 << 6 << 7 << "Chanel 7 (5805MHz)" << 5805u;
-        QTest::newRow("unknown band: no list, no error") << 0 << 3 << 0 << "" << 0u;
-    }
-    void channels()
-    {
-        QFETCH(int, band);
-        QFETCH(int, index);
-        QFETCH(int, count);
-        QFETCH(QString, text);
-        QFETCH(uint, mhz);
-        QCOMPARE(link::channel_list(band).size(), count);
-        QCOMPARE(link::channel_list(band).value(index), text);
-        bool error = false;
-        QCOMPARE(link::channel_mhz(band, index, &error), mhz);
-        QCOMPARE(error, band != 0 && mhz == 0);
-    }
-
-    // Entries of the full rate list, the codes they send, and the text and
-    // entry shown for a code the unit reports.
+    // Entries of the trimmed rate list, the codes they send, and the text
+    // and entry shown for a code the unit reports.
     void downlink_data()
     {
         QTest::addColumn<int>("index");
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("shown_index");
         QTest::addColumn<QString>("text");
-        const QList<int> codes{0, 1, 3, 4, 5, 7, 8, 12, 15};
+        const QList<int> codes{0, 1, 3, 4, 5, 7};
         for (int i = 0; i < codes.size(); ++i)
-            if (i != 7 && i != 8)
-                QTest::newRow(qPrintable(QString("entry %1").arg(i))) << i << codes[i] << i << QString();
+            QTest::newRow(qPrintable(QString("entry %1").arg(i))) << i << codes[i] << i << QString();
         QTest::newRow("entry 9: past the table") << 9 << 0 << -2 << "";
         QTest::newRow("code 2 shows its neighbour") << -1 << 2 << 2 << "2.87Mbps";
         QTest::newRow("code 6 shows its neighbour") << -1 << 6 << 4 << "5.66Mbps";
@@ -316,26 +377,6 @@ private slots:
             QCOMPARE(link::downlink_rate_text(int8_t(code)), text);
     }
 
-    void baud_and_region_data()
-    {
-        QTest::addColumn<int>("baud");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("0") << 0 << "9600bps";
-        QTest::newRow("2") << 2 << "115200bps";
-        QTest::newRow("4") << 4 << "460800bps";
-        QTest::newRow("7") << 7 << "115200bps";
-        QTest::newRow("-1") << -1 << "115200bps";
-    }
-    void baud_and_region()
-    {
-        QFETCH(int, baud);
-        QFETCH(QString, text);
-        QCOMPARE(link::baud_text(int8_t(baud)), text);
-        QCOMPARE(int(link::region_power_byte(2, 33, true)), 0x5F);
-        QCOMPARE(int(link::region_power_byte(1, 28, false)), 0x3C);
-        QCOMPARE(int(link::region_power_byte(0, 30, false)), 30);
-    }
-
     // The band scan record on the band's channel grid. The answer is read
     // only as far as the unit sent it: a short answer moves fewer points
     // instead of drawing unmeasured channels at 0 dBm.
@@ -344,9 +385,8 @@ private slots:
         QTest::addColumn<int>("band");
         QTest::addColumn<ByteList>("answer");
         QTest::addColumn<int>("count");
-        QTest::addColumn<int>("firstMhz");
-        QTest::addColumn<int>("stepMhz");
-
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("step");
         const ByteList full{0, 40, 100, 255, 101, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
         QTest::newRow("2.4 GHz") << 24 << full << 16 << 2407 << 5;
         QTest::newRow("2.5 GHz") << 25 << full << 16 << 2512 << 5;
@@ -357,25 +397,124 @@ private slots:
         QTest::newRow("short answer 5.8 GHz") << 58 << ByteList{30, 31, 32, 33, 34, 35} << 6 << 5745 << 10;
         QTest::newRow("empty answer") << 24 << ByteList{} << 0 << 0 << 0;
     }
-
     void scan_levels()
     {
         QFETCH(int, band);
         QFETCH(ByteList, answer);
         QFETCH(int, count);
-        QFETCH(int, firstMhz);
-        QFETCH(int, stepMhz);
-
+        QFETCH(int, first);
+        QFETCH(int, step);
         // Exactly the answer's bytes on the heap, so that a sanitizer build
         // catches a read past them.
         std::vector<unsigned char> bytes(answer.begin(), answer.end());
         rec::ScanPoint points[rec::kScanRecordSize];
-        const int n = rec::scan_levels(band, bytes.data(), bytes.size(), points);
-        QCOMPARE(n, count);
-        for (int i = 0; i < n; ++i) {
-            QCOMPARE(points[i].mhz, firstMhz + i * stepMhz);
-            QCOMPARE(points[i].dbm, -std::min(answer[i], 100));
+        QCOMPARE(rec::scan_levels(band, bytes.data(), bytes.size(), points), count);
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(QPair(points[i].mhz, points[i].dbm), QPair(first + i * step, -std::min(answer[i], 100)));
+    }
+
+    // Payload bytes built from what the unit reported: "<function> <input>"
+    // and the bytes in hex.
+    void payload_bytes_data()
+    {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<QString>("hex");
+        for (auto [call, hex] : Pairs{
+                 // 0xC0: MHz, little-endian.
+                 {"frequency 2412", "6c090000"}, {"frequency 5805", "ad160000"},
+                 // 0xEA from the reported antenna byte: first, second, auto on, auto off.
+                 {"antenna 11", "01 11 11 10"}, {"antenna 00", "00 10 01 00"}, {"antenna 10", "00 10 11 10"},
+                 {"antenna 01", "01 11 01 00"},
+                 // 0xA0 from the configuration byte: ARQ on, off, group 1, 2, restore.
+                 {"config 05", "05 04 01 05 07"}, {"config f0", "f1 f0 f0 f4 f2"}, {"config ff", "ff fe fb ff ff"},
+                 // 0xC2: region bits 7-5, power bits 4-0 (with its offset).
+                 {"region 2 33 offset", "5f"}, {"region 1 28", "3c"}, {"region 0 30", "1e"}}) {
+            QTest::newRow(call) << QString(call) << QString(hex);
         }
+    }
+    void payload_bytes()
+    {
+        QFETCH(QString, call);
+        QFETCH(QString, hex);
+        const QStringList a = call.split(' ');
+        QStringList got;
+        const auto b = uint8_t(a.value(1).toInt(nullptr, 16));
+        if (a[0] == "frequency")
+            got << to_bytes(payload::frequency(a[1].toUInt())).toHex();
+        else if (a[0] == "region")
+            got << QByteArray(1, char(link::region_power_byte(a[1].toInt(), a[2].toInt(), a.size() > 3))).toHex();
+        else
+            for (uint8_t v : a[0] == "antenna"
+                                 ? std::vector<uint8_t>{payload::antenna_first(b), payload::antenna_second(b),
+                                                        payload::antenna_auto_on(b), payload::antenna_auto_off(b)}
+                                 : std::vector<uint8_t>{payload::config_arq(b, true), payload::config_arq(b, false),
+                                                        payload::config_antenna_group(b, 1),
+                                                        payload::config_antenna_group(b, 2), payload::config_restore(b)})
+                got << QByteArray(1, char(v)).toHex();
+        QCOMPARE(got.join(' '), hex);
+    }
+
+    // 0xE8: the test mode in bit 31, the fixed rate code in byte 2's high
+    // nibble; every other bit kept.
+    void test_mode_word_data()
+    {
+        QTest::addColumn<int>("index"); // -2: test mode on, then off again
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("word");
+        QTest::newRow("on, off") << -2 << true << "123456f8 12345678";
+        QTest::newRow("entry 0") << 0 << true << "123406f8";
+        QTest::newRow("entry 8") << 8 << true << "123486f8";
+        QTest::newRow("entry 9 is code 12") << 9 << true << "1234c6f8";
+        QTest::newRow("entry 10 is code 15") << 10 << true << "1234f6f8";
+        QTest::newRow("entry 11: none, untouched") << 11 << false << "123456f8";
+        QTest::newRow("negative: none") << -1 << false << "123456f8";
+    }
+    void test_mode_word()
+    {
+        QFETCH(int, index);
+        QFETCH(bool, ok);
+        QFETCH(QString, word);
+        std::array<uint8_t, 4> w = payload::test_mode({0x12, 0x34, 0x56, 0x78}, true);
+        if (index == -2)
+            QCOMPARE(to_bytes(w).toHex() + ' ' + to_bytes(payload::test_mode(w, false)).toHex(), word.toLatin1());
+        else {
+            QCOMPARE(payload::test_downlink(w, index), ok);
+            QCOMPARE(to_bytes(w).toHex(), word.toLatin1());
+        }
+    }
+
+    // 0xED: mode (1 for AES-256), three pad bytes, 16 or 32 printable ASCII
+    // characters only; the record of a refused key is all zeros.
+    void key_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("result");
+        const int ok = int(payload::KeyCheck::Ok), length = int(payload::KeyCheck::BadLength),
+                  character = int(payload::KeyCheck::BadCharacter);
+        const QString a15(15, QChar('a'));
+        QTest::newRow("16 ASCII") << QString("0123456789abcdef") << ok;
+        QTest::newRow("32 printable") << QString(" !~0123456789abcdefABCDEF{}[]()<") << ok;
+        QTest::newRow("15") << a15 << length;
+        QTest::newRow("17") << QString(17, QChar('a')) << length;
+        QTest::newRow("empty") << QString() << length;
+        QTest::newRow("33") << QString(33, QChar('a')) << length;
+        QTest::newRow("64") << QString(64, QChar('x')) << length;
+        QTest::newRow("Latin-1 letter") << QString(a15 + QChar(0xE9)) << character;
+        QTest::newRow("32 Latin-1 letters") << QString(32, QChar(0xE9)) << character;
+        QTest::newRow("DEL") << QString(a15 + QChar(0x7F)) << character;
+        QTest::newRow("tab") << QString(a15 + QChar('\t')) << character;
+        QTest::newRow("zero") << QString(a15 + QChar(0)) << character;
+        QTest::newRow("CJK") << QString(QString(28, QChar('a')) + QString::fromUtf8("密码长度")) << character;
+    }
+    void key()
+    {
+        QFETCH(QString, key);
+        QFETCH(int, result);
+        QCOMPARE(int(payload::check_key(key)), result);
+        const QByteArray record = to_bytes(payload::encryption_key(key));
+        QCOMPARE(record, result == int(payload::KeyCheck::Ok)
+                             ? bytes({key.size() == 32, 0, 0, 0}) + key.toLatin1() + QByteArray(32 - key.size(), 0)
+                             : QByteArray(36, 0));
     }
 };
 

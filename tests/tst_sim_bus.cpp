@@ -181,29 +181,45 @@ private slots:
             QVERIFY(dev->address() != first_address);
     }
 
-    void timeouts_data()
+    // A transfer nobody answers lasts its timeout, never less, and the pipe
+    // works again afterwards; an unplug ends the wait at once, whatever
+    // its timeout ("unplug" rows).
+    void waits_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::addColumn<int>("timeout");
-        QTest::newRow("unit does not answer") << "no answer" << 100;
-        QTest::newRow("injected timeout") << "injected" << 150;
-        QTest::newRow("latency beyond the timeout") << "latency" << 150;
-        QTest::newRow("bulk IN, nothing to read") << "bulk in" << 150;
-        QTest::newRow("bulk OUT, injected timeout") << "bulk injected" << 150;
+        QTest::addColumn<int>("timeout"); // 0: none
+        QTest::addColumn<bool>("unplug");
+        QTest::newRow("unit does not answer") << "no answer" << 100 << false;
+        QTest::newRow("injected timeout") << "injected" << 150 << false;
+        QTest::newRow("latency beyond the timeout") << "latency" << 150 << false;
+        QTest::newRow("bulk IN, nothing to read") << "bulk in" << 150 << false;
+        QTest::newRow("bulk OUT, injected timeout") << "bulk injected" << 150 << false;
+        QTest::newRow("unplug: unit does not answer") << "no answer" << 30000 << true;
+        QTest::newRow("unplug: unit slow") << "latency" << 30000 << true;
+        QTest::newRow("unplug: no timeout at all") << "no answer" << 0 << true;
+        QTest::newRow("unplug: bulk IN") << "bulk in" << 30000 << true;
     }
 
-    void timeouts()
+    void waits()
     {
         QFETCH(QString, how);
         QFETCH(int, timeout);
+        QFETCH(bool, unplug);
+        auto& bus = VirtualBus::instance();
         auto unit = testsupport::make_ground_unit();
-        auto dev = VirtualBus::instance().plug(unit);
+        auto dev = bus.plug(unit);
         Session s;
         libusb_device_handle* h = s.h[0];
         QVERIFY(h);
         QCOMPARE(libusb_claim_interface(h, 0), 0);
         uint8_t buf[64] = {};
         int moved = -1;
+        std::thread puller;
+        if (unplug)
+            puller = std::thread([&bus, dev] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                bus.unplug(dev);
+            });
         QElapsedTimer clock;
         clock.start();
         int rc = 0;
@@ -214,7 +230,7 @@ private slots:
             dev->failNext(kReqIdentity, LIBUSB_ERROR_TIMEOUT);
             rc = read_in(h, kReqIdentity, 40, unsigned(timeout));
         } else if (how == "latency") {
-            dev->setLatency(std::chrono::milliseconds(5 * timeout));
+            dev->setLatency(unplug ? std::chrono::milliseconds(30000) : std::chrono::milliseconds(5 * timeout));
             rc = read_in(h, kReqIdentity, 40, unsigned(timeout));
         } else {
             if (how == "bulk injected")
@@ -223,12 +239,17 @@ private slots:
                                       unsigned(timeout));
             QCOMPARE(moved, 0);
         }
+        if (unplug) {
+            puller.join();
+            QCOMPARE(rc, int(LIBUSB_ERROR_NO_DEVICE));
+            QVERIFY(clock.elapsed() < 25000);
+            return;
+        }
         QCOMPARE(rc, int(LIBUSB_ERROR_TIMEOUT));
         QVERIFY(clock.elapsed() >= timeout); // never sooner than asked
         const auto log = dev->log();
         QCOMPARE(int(log.size()), 1);
         QCOMPARE(int(log[0].timeout_ms), timeout);
-        // The pipe works again afterwards.
         unit->setUnknownRequestOutcome(kStall);
         dev->setLatency(std::chrono::microseconds(0));
         QCOMPARE(read_in(h, kReqDeviceInfo, 4), 4);
@@ -251,44 +272,6 @@ private slots:
         QCOMPARE(dev->maxConcurrentTransfers(), 2);
     }
 
-    // An unplug ends a wait at once, whatever its timeout.
-    void unplugEndsWait_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("unit does not answer") << "no answer";
-        QTest::newRow("unit slow") << "latency";
-        QTest::newRow("no timeout at all") << "forever";
-        QTest::newRow("bulk IN") << "bulk in";
-    }
-
-    void unplugEndsWait()
-    {
-        QFETCH(QString, how);
-        auto& bus = VirtualBus::instance();
-        auto unit = testsupport::make_ground_unit();
-        auto dev = bus.plug(unit);
-        Session s;
-        libusb_device_handle* h = s.h[0];
-        QVERIFY(h);
-        QCOMPARE(libusb_claim_interface(h, 0), 0);
-        if (how == "latency")
-            dev->setLatency(std::chrono::seconds(30));
-        else
-            unit->setUnknownRequestOutcome(kNoAnswer);
-        std::thread puller([&bus, dev] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            bus.unplug(dev);
-        });
-        uint8_t buf[64] = {};
-        int moved = -1;
-        QElapsedTimer clock;
-        clock.start();
-        const int rc = how == "bulk in" ? libusb_bulk_transfer(h, kBulkInEndpoint, buf, 64, &moved, 30000)
-                                        : read_in(h, 0x77, 1, how == "forever" ? 0 : 30000);
-        puller.join();
-        QCOMPARE(rc, int(LIBUSB_ERROR_NO_DEVICE));
-        QVERIFY(clock.elapsed() < 25000);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSimBus)

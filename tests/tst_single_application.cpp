@@ -174,46 +174,45 @@ private slots:
         QCOMPARE(QFile::permissions(socket_path(the_id)) & others, QFile::Permissions());
     }
 
-    void laterStartDeliversMessage_data()
+    // A later start with a message: the sender's exit code (0 delivered,
+    // 2 not delivered, 3 nobody running under that id).
+    void laterStart_data()
     {
+        QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("message");
-        QTest::addColumn<bool>("delivered");
-        QTest::newRow("raise") << QStringLiteral("raise_window_noop") << true;
-        QTest::newRow("empty") << QString() << true;
-        QTest::newRow("non-ASCII") << QStringLiteral("配对 → ok, Grüße") << true;
-        QTest::newRow("300 KB") << QString(300 * 1024, QLatin1Char('x')) << true;
-        QTest::newRow("over 1 MiB") << QString(1100 * 1024, QLatin1Char('y')) << false;
+        QTest::addColumn<int>("code");
+        QTest::newRow("raise") << "" << QStringLiteral("raise_window_noop") << 0;
+        QTest::newRow("empty") << "" << QString() << 0;
+        QTest::newRow("non-ASCII") << "" << QStringLiteral("配对 → ok, Grüße") << 0;
+        QTest::newRow("300 KB") << "" << QString(300 * 1024, QLatin1Char('x')) << 0;
+        QTest::newRow("over 1 MiB") << "" << QString(1100 * 1024, QLatin1Char('y')) << 2;
+        QTest::newRow("another id is independent") << "-other" << QStringLiteral("hello") << 3;
     }
 
-    void laterStartDeliversMessage()
+    void laterStart()
     {
+        QFETCH(QString, id);
         QFETCH(QString, message);
-        QFETCH(bool, delivered);
+        QFETCH(int, code);
         QSignalSpy received(the_app(), &SingleApplication::messageReceived);
-
-        QCOMPARE(run_sender(the_id, message.toUtf8()), delivered ? 0 : 2);
-        if (delivered) {
+        QCOMPARE(run_sender(the_id + id, message.toUtf8()), code);
+        if (code == 0) {
             QTRY_COMPARE(received.count(), 1);
             QCOMPARE(received.at(0).at(0).toString(), message);
         } else {
-            QTest::qWait(100);
+            QTest::qWait(50);
             QCOMPARE(received.count(), 0);
         }
     }
 
-    void otherIdIsIndependent()
-    {
-        QSignalSpy received(the_app(), &SingleApplication::messageReceived);
-        QCOMPARE(run_sender(the_id + QStringLiteral("-other"), "hello"), 3);
-        QCOMPARE(received.count(), 0);
-    }
-
+    // What a crash can leave behind does not block the next start.
     void staleSocketDoesNotBlockStart_data()
     {
         QTest::addColumn<QString>("leftover");
         QTest::newRow("copy killed") << QStringLiteral("killed");
         QTest::newRow("dead socket file") << QStringLiteral("socket");
         QTest::newRow("plain file") << QStringLiteral("file");
+        QTest::newRow("two copies started at once") << QStringLiteral("race");
     }
 
     void staleSocketDoesNotBlockStart()
@@ -221,7 +220,21 @@ private slots:
         QFETCH(QString, leftover);
         const QString id = the_id + QStringLiteral("-stale-") + leftover;
         const QString path = socket_path(id);
-
+        if (leftover == QLatin1String("race")) {
+            // Of simultaneous starts exactly one becomes the running copy.
+            for (int round = 0; round < 10; ++round) {
+                const QString race = id + QString::number(round);
+                QProcess* a = start_helper(this, {QStringLiteral("--serve"), race});
+                QProcess* b = start_helper(this, {QStringLiteral("--serve"), race});
+                QByteArrayList lines{first_line(a), first_line(b)};
+                std::sort(lines.begin(), lines.end());
+                stop(a);
+                stop(b);
+                QLocalServer::removeServer(single_instance_server_name(race));
+                QCOMPARE(lines, (QByteArrayList{"primary", "running"}));
+            }
+            return;
+        }
         if (leftover == QLatin1String("killed")) {
             QProcess* crashed = start_helper(this, {QStringLiteral("--serve"), id});
             QCOMPARE(first_line(crashed), QByteArray("primary"));
@@ -246,81 +259,59 @@ private slots:
         QVERIFY(!QFile::exists(path)); // a clean exit leaves nothing behind
     }
 
-    void simultaneousStartsElectOne()
+    // Bytes on the socket as a sender might write them: whole messages in
+    // pieces of any size arrive whole, one answer each; a length over the
+    // limit or a message cut short drops the connection, and the channel
+    // still works for the next copy.
+    void socketBytes_data()
     {
-        for (int round = 0; round < 10; ++round) {
-            const QString id = the_id + QStringLiteral("-race-") + QString::number(round);
-            QProcess* a = start_helper(this, {QStringLiteral("--serve"), id});
-            QProcess* b = start_helper(this, {QStringLiteral("--serve"), id});
-            QByteArrayList lines{first_line(a), first_line(b)};
-            std::sort(lines.begin(), lines.end());
-            stop(a);
-            stop(b);
-            QLocalServer::removeServer(single_instance_server_name(id));
-            QCOMPARE(lines, (QByteArrayList{"primary", "running"}));
-        }
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("piece"); // 0: all at once
+        QTest::addColumn<QStringList>("messages");
+        const QStringList three{QStringLiteral("first"), QString(), QStringLiteral("dritte Nachricht ✓")};
+        QByteArray framed;
+        for (const QString& m : three)
+            framed += frame(m.toUtf8());
+        QTest::newRow("1 byte at a time") << framed << 1 << three;
+        QTest::newRow("3 bytes at a time") << framed << 3 << three;
+        QTest::newRow("7 bytes at a time") << framed << 7 << three;
+        QTest::newRow("all at once") << framed << 0 << three;
+        QTest::newRow("length over the limit") << QByteArray::fromHex("ffffffff") + "garbage" << 0 << QStringList();
+        QTest::newRow("cut short") << frame("never finished").left(9) << 0 << QStringList();
     }
 
-    void messagesArriveInPieces_data()
+    void socketBytes()
     {
-        QTest::addColumn<int>("piece");
-        QTest::newRow("1 byte") << 1;
-        QTest::newRow("3 bytes") << 3;
-        QTest::newRow("7 bytes") << 7;
-        QTest::newRow("all at once") << 0;
-    }
-
-    void messagesArriveInPieces()
-    {
+        QFETCH(QByteArray, bytes);
         QFETCH(int, piece);
-        const QStringList messages{QStringLiteral("first"), QString(), QStringLiteral("dritte Nachricht ✓")};
-        QByteArray bytes;
-        for (const QString& m : messages)
-            bytes += frame(m.toUtf8());
-
+        QFETCH(QStringList, messages);
         QSignalSpy received(the_app(), &SingleApplication::messageReceived);
-        QLocalSocket socket;
-        socket.connectToServer(single_instance_server_name(the_id));
-        QVERIFY(socket.waitForConnected(2000));
-        const int size = piece > 0 ? piece : bytes.size();
-        for (int at = 0; at < bytes.size(); at += size) {
-            socket.write(bytes.mid(at, size));
-            socket.flush();
-            QTest::qWait(2);
+        {
+            QLocalSocket socket;
+            socket.connectToServer(single_instance_server_name(the_id));
+            QVERIFY(socket.waitForConnected(2000));
+            const int size = piece > 0 ? piece : bytes.size();
+            for (int at = 0; at < bytes.size(); at += size) {
+                socket.write(bytes.mid(at, size));
+                socket.flush();
+                QTest::qWait(2);
+            }
+            if (messages.isEmpty()) {
+                QTest::qWait(50);
+                if (bytes.startsWith(char(0xff)))
+                    QTRY_COMPARE(socket.state(), QLocalSocket::UnconnectedState);
+            } else {
+                QTRY_COMPARE(received.count(), messages.size());
+                QTRY_COMPARE(socket.bytesAvailable(), qint64(messages.size())); // one answer each
+            }
         }
-        QTRY_COMPARE(received.count(), messages.size());
+        QCOMPARE(received.count(), messages.size());
         for (int i = 0; i < messages.size(); ++i)
             QCOMPARE(received.at(i).at(0).toString(), messages.at(i));
-        QTRY_COMPARE(socket.bytesAvailable(), qint64(messages.size())); // one answer each
-    }
-
-    void oversizedLengthDropsConnection()
-    {
-        QSignalSpy received(the_app(), &SingleApplication::messageReceived);
-        {
-            QLocalSocket socket;
-            socket.connectToServer(single_instance_server_name(the_id));
-            QVERIFY(socket.waitForConnected(2000));
-            socket.write(QByteArray::fromHex("ffffffff") + "garbage");
-            socket.flush();
-            QTRY_COMPARE(socket.state(), QLocalSocket::UnconnectedState);
+        if (messages.isEmpty()) {
+            QCOMPARE(run_sender(the_id, "still there"), 0);
+            QTRY_COMPARE(received.count(), 1);
         }
-        {
-            // A message cut short by its sender is dropped as well.
-            QLocalSocket socket;
-            socket.connectToServer(single_instance_server_name(the_id));
-            QVERIFY(socket.waitForConnected(2000));
-            socket.write(frame("never finished").left(9));
-            socket.flush();
-            QTest::qWait(20);
-        }
-        QTest::qWait(50);
-        QCOMPARE(received.count(), 0);
-
-        // The channel still works for the next copy.
-        QCOMPARE(run_sender(the_id, "still there"), 0);
-        QTRY_COMPARE(received.count(), 1);
-        QCOMPARE(received.at(0).at(0).toString(), QStringLiteral("still there"));
     }
 
     // Which window a message raises: the registered one (the later of two),

@@ -57,9 +57,10 @@ inline const bool g_upgrade_defaults = [] {
 
 // ------------------------------------------------------------ the clock
 
-// The engine's pauses are recorded; a test may run them faster. The
-// engine's own constants are what is recorded. (std::mutex, not QMutex:
-// ThreadSanitizer sees the order it gives.)
+// The engine's pauses are recorded; a test may run them faster, or not wait
+// them at all (divisor 0). The engine's own constants are what is
+// recorded. (std::mutex, not QMutex: ThreadSanitizer sees the order it
+// gives.)
 inline std::atomic<int> g_divisor{1};
 inline std::mutex g_sleep_mutex;
 inline QList<int> g_sleeps;
@@ -76,7 +77,7 @@ inline void test_sleep(int ms)
     }
     if (before)
         before(ms);
-    if (ms > 0)
+    if (ms > 0 && g_divisor.load() > 0)
         QThread::usleep(static_cast<unsigned long>(ms) * 1000 / static_cast<unsigned long>(g_divisor.load()));
 }
 
@@ -154,6 +155,16 @@ inline std::vector<uint8_t> bytes(const QByteArray& b)
 
 // ------------------------------------------------------------ the wire
 
+// The unit's device that is on the bus now (a new one after the MCU2
+// restart), or null.
+inline std::shared_ptr<sim::SimDevice> current_device(const sim::SimUnit& unit)
+{
+    for (const auto& d : sim::VirtualBus::instance().devices())
+        if (&d->unit() == &unit && d->plugged())
+            return d;
+    return nullptr;
+}
+
 // All transfers the unit saw, on every device it has been (it comes back
 // as a new device after the MCU2 restart), in time order.
 inline std::vector<sim::Transfer> wire(const std::shared_ptr<sim::SimDevice>& first)
@@ -179,7 +190,8 @@ inline bool upgrade_code(uint8_t c)
 
 // One token per transfer: the request code in hex ("=xx" with a one-byte
 // OUT payload), "W<n>" for a bulk write of n bytes, "!" when it failed.
-inline QStringList tokens(const std::vector<sim::Transfer>& log, bool upgrade_only = false)
+// Timed: any OUT payload in hex ("BF=64000000") and "@<timeout ms>".
+inline QStringList tokens(const std::vector<sim::Transfer>& log, bool upgrade_only = false, bool timed = false)
 {
     QStringList out;
     for (const sim::Transfer& t : log) {
@@ -190,9 +202,11 @@ inline QStringList tokens(const std::vector<sim::Transfer>& log, bool upgrade_on
             if (upgrade_only && !upgrade_code(t.bRequest))
                 continue;
             s = QString::number(t.bRequest, 16).toUpper();
-            if (!(t.bmRequestType & 0x80) && t.wLength == 1 && !t.data.empty())
-                s += QStringLiteral("=%1").arg(t.data[0], 2, 16, QLatin1Char('0')).toUpper();
+            if (!(t.bmRequestType & 0x80) && !t.data.empty() && (timed || t.wLength == 1))
+                s += '=' + QByteArray(reinterpret_cast<const char*>(t.data.data()), int(t.data.size())).toHex().toUpper();
         }
+        if (timed)
+            s += QStringLiteral("@%1").arg(t.timeout_ms);
         if (t.result < 0)
             s += QLatin1Char('!');
         out << s;
@@ -259,6 +273,11 @@ public:
         return m.isEmpty() ? QString() : m.last();
     }
     bool has(const QString& e) const { return all().contains(e); }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(m);
+        list.clear();
+    }
 
 private:
     mutable std::mutex m; // the engine's thread adds too
@@ -289,6 +308,11 @@ class Harness
 {
 public:
     bool hi3798_ready = true;
+    // When set, the reopen after the MCU2 restart waits until the unit's
+    // restart is over (it plays the window's 4 s wait without waiting it).
+    sim::SimUpgrade* restarting = nullptr;
+    // Called with the engine before it starts (to connect to it).
+    std::function<void(updateThread*)> on_engine;
 
     bool open()
     {
@@ -344,6 +368,8 @@ public:
                     engine.set_dev_handle(nullptr);
                     close_handle();
                 } else {
+                    if (restarting)
+                        restarting->waitRestartIdle(std::chrono::seconds(10));
                     reopen();
                     engine.set_dev_handle(handle);
                 }
@@ -356,6 +382,8 @@ public:
                 engine.essert_hi3798_ver(hi3798_ready);
             },
             Qt::DirectConnection);
+        if (on_engine)
+            on_engine(&engine);
         engine.start();
         const bool done = wait_for([&] { return ev.has(QStringLiteral("isdone")); }, timeout_ms);
         engine.wait();
@@ -371,48 +399,6 @@ public:
     libusb_context* ctx = nullptr;
     libusb_device_handle* handle = nullptr;
 };
-
-// Closes every message box that shows up and remembers what it said.
-class BoxWatcher : public QObject
-{
-public:
-    struct Box
-    {
-        QMessageBox::Icon icon;
-        QString title;
-        QString text;
-        bool parentless;
-        bool modal;
-    };
-    QList<Box> boxes;
-
-    BoxWatcher()
-    {
-        connect(&tick, &QTimer::timeout, this, [this] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                auto* box = qobject_cast<QMessageBox*>(w);
-                if (!box || !box->isVisible())
-                    continue;
-                boxes.push_back({box->icon(), box->windowTitle(), box->text(), box->parentWidget() == nullptr,
-                                 box->isModal()});
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        tick.start(20);
-    }
-
-private:
-    QTimer tick;
-};
-
-inline bool log_matches(const DebugCapture& capture, const QString& pattern)
-{
-    const QRegularExpression re(pattern);
-    for (const QString& line : capture.lines())
-        if (re.match(line).hasMatch())
-            return true;
-    return false;
-}
 
 constexpr uint32_t kMcu1 = 0x84, kFpga = 0x85, kBoot = 0x81, kKernel = 0x82, kFs = 0x83, kMcu2 = 0x86,
                kEdid = 0x87, kHi3516 = 0x88, kHi3798 = 0x89;

@@ -6,6 +6,7 @@
 
 #include "firmware_image.h"
 #include "update_thread.h"
+#include "usb_transport.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -65,6 +66,8 @@ bool platform_confirm_upgrade(QWidget* parent, const QString& title, const QStri
 }
 
 upgrade_ui::ConfirmUpgradeFunction g_confirm_upgrade = &platform_confirm_upgrade;
+
+upgrade_ui::EndPauseFunction g_end_pause = &delay_msec;
 
 // Set from tests' static initialisers too: constructed on first use.
 QString& record_folder_override()
@@ -159,6 +162,16 @@ void set_confirm_upgrade_function(ConfirmUpgradeFunction function)
 ConfirmUpgradeFunction confirm_upgrade_function()
 {
     return g_confirm_upgrade;
+}
+
+void set_end_pause_function(EndPauseFunction function)
+{
+    g_end_pause = function ? function : &delay_msec;
+}
+
+EndPauseFunction end_pause_function()
+{
+    return g_end_pause;
 }
 
 ImageDescription describe_image(const QByteArray& head, qint64 file_size)

@@ -36,6 +36,13 @@ using CloseQuestionFunction = bool (*)(QWidget* parent, const QString& title, co
 void set_close_question_function(CloseQuestionFunction function);
 CloseQuestionFunction close_question_function();
 
+// The Update page's pause after a run, before the window is given back
+// (the wait processes events). delay_msec unless replaced; null restores
+// it. Tests put in one that records the pause instead of waiting it.
+using EndPauseFunction = void (*)(int ms);
+void set_end_pause_function(EndPauseFunction function);
+EndPauseFunction end_pause_function();
+
 // Asked before the engine starts: true flashes. The platform's message box,
 // whose default answer (Enter, Escape) is Cancel, unless replaced; null
 // restores it.
