@@ -67,8 +67,12 @@ private:
     void open_check()
     {
         h = std::make_unique<Window>(0, [&](sim::SimUnit& u) {
-            u.link().setAirRssi(40, 41);
-            u.link().setGroundRssi(42, 43);
+            u.link().pin([&](sim::Pins& p) {
+                p.airRssi1 = 40;
+                p.airRssi2 = 41;
+                p.groundRssi1 = 42;
+                p.groundRssi2 = 43;
+            });
         });
         QVERIFY(h->opened);
         h->dev->clearLog();
@@ -162,7 +166,7 @@ private slots:
         // The progress bar stopped with the test, and the readings stop
         // reaching the window.
         QVERIFY(!timer_of(check, "progress_timer")->isActive());
-        h->link().setAirRssi(60, 61);
+        h->link().pin([&](sim::Pins& p) { p.airRssi1 = 60; p.airRssi2 = 61; });
         h->w->poll_status();
         QCOMPARE(check->form()->label_air_rssi_0->text(), QString("40"));
 

@@ -25,7 +25,7 @@ using Stage = updateThread::Stage;
 
 namespace {
 
-constexpr int kBulk = sim::SimDevice::kBulk, kUnplug = sim::kFaultUnplug, kShort = sim::kFaultShort;
+constexpr int kBulk = sim::SimDevice::kBulk, kUnplug = int(sim::Fault::Unplug), kShort = int(sim::Fault::Short);
 const int kFaults[] = {LIBUSB_ERROR_IO, LIBUSB_ERROR_NO_DEVICE, LIBUSB_ERROR_TIMEOUT, LIBUSB_ERROR_PIPE, kShort,
                        kUnplug};
 
@@ -527,7 +527,7 @@ private slots:
         QVERIFY(wait_for([&] { return unit->link().devStatusReads() >= polled + 2; }, 3000));
         w->poll_timer()->setInterval(1000);
         w->on_TestMode_clicked(true);
-        QVERIFY(unit->link().testWord()[3] & 0x80);
+        QVERIFY(unit->link().settings().testWord[3] & 0x80);
         w->on_TestMode_clicked(false);
         QVERIFY(polling());
         reset_bus();

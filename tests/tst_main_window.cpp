@@ -7,6 +7,7 @@
 // beyond the settings: the debug log file, the places of the log and the
 // statistics database, what the Update page says about a chosen image, and
 // the debug view's copy and save.
+#include "bus_watch.h"
 #include "settings_harness.h"
 #include "ui_wireless_video_link.h"
 #include "upgrade_support.h"
@@ -203,7 +204,7 @@ private slots:
         delete w;
         w = nullptr;
         reset_bus();
-        QTRY_COMPARE(sim::VirtualBus::instance().liveHandles(), 0);
+        QTRY_COMPARE(sim::BusWatch::instance().liveHandles(), 0);
     }
 
     void plug_use_unplug_replug()
@@ -268,21 +269,21 @@ private slots:
                  QString());
         // Released although the unit is gone; the window stays.
         QVERIFY(capture.contains("Released Interface") && !capture.contains("Cannot Release Interface"));
-        QTRY_COMPARE(sim::VirtualBus::instance().liveHandles(), 0);
+        QTRY_COMPARE(sim::BusWatch::instance().liveHandles(), 0);
         QVERIFY(w->isVisible() && !page->isVisible());
 
         auto again = plug();
         QTRY_VERIFY(connected());
         QVERIFY(again->interfaceClaimed() && w->poll_timer()->isActive());
         QCOMPARE(ui->comboBox_downlink->count(), 7);
-        QCOMPARE(sim::VirtualBus::instance().liveHandles(), 1);
+        QCOMPARE(sim::BusWatch::instance().liveHandles(), 1);
         QVERIFY(ui->widget_air_rssi->isEnabled() && ui->comboBox_downlink->isEnabled());
 
         capture.clear();
         delete w; // the window's end closes the unit
         w = nullptr;
         QVERIFY(!again->interfaceClaimed());
-        QCOMPARE(sim::VirtualBus::instance().liveHandles(), 0);
+        QCOMPARE(sim::BusWatch::instance().liveHandles(), 0);
         QVERIFY(capture.contains("Released Interface") && !capture.contains("Cannot Release Interface"));
     }
 
@@ -325,7 +326,7 @@ private slots:
         QTest::qWait(60);
         QVERIFY(page->isVisible() && !w->isVisible() && !w->device_handle());
         QCOMPARE(capture.count(line), 1);
-        QTRY_COMPARE(sim::VirtualBus::instance().liveHandles(), 0);
+        QTRY_COMPARE(sim::BusWatch::instance().liveHandles(), 0);
         QVERIFY(dev->requestCodes().empty());
         if (line.contains("Claim")) // the state shown as it is, the driver back
             QVERIFY(ui->label_connect->text() == "DisConnected" && !ui->widget_status->isChecked()
@@ -661,7 +662,7 @@ private slots:
         if (ordering == "close")
             dev->setLatency(std::chrono::milliseconds(150));
         harness::BoxAnswerer boxes; // "Please restart device."
-        dev->holdTransfers(true);
+        sim::BusWatch::instance().holdTransfers(*dev, true);
         w.form()->pushButton_upgrade->click();
         auto* engine = w.findChild<updateThread*>();
         QVERIFY(engine);
@@ -679,9 +680,9 @@ private slots:
                     w.auto_connect_dev();
             });
         }
-        dev->holdTransfers(false);
+        sim::BusWatch::instance().holdTransfers(*dev, false);
         QVERIFY(wait_for([&] { return w.form()->pushButton_upgrade->isEnabled(); }, 60000));
-        QCOMPARE(sim::VirtualBus::instance().closedHandleUses(), 0);
+        QCOMPARE(sim::BusWatch::instance().closedHandleUses(), 0);
         if (ordering == "close") {
             QVERIFY(w.form()->label_update_message->text() != QLatin1String("Upgrade success"));
             QVERIFY(!w.poll_timer()->isActive());
@@ -690,7 +691,7 @@ private slots:
             QCOMPARE(unit->upgrade().flashed(Up::Mcu1), bytes(mcu1));
             QCOMPARE(unit->upgrade().flashed(Up::Mcu2), bytes(mcu2));
             QVERIFY(w.poll_timer()->isActive());
-            QCOMPARE(sim::VirtualBus::instance().liveHandles(), 1);
+            QCOMPARE(sim::BusWatch::instance().liveHandles(), 1);
         }
     }
 

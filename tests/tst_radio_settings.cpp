@@ -129,7 +129,7 @@ Unit generation(int variant, int config = 0x01)
 {
     return [=](sim::SimUnit& u) {
         u.configure(sim::SimUnit::GroundUnit, "QL24G0000001", 0x020304, variant, 2, 3, 0x3440);
-        u.link().setConfigByte(uint8_t(config));
+        u.link().updateSettings([&](sim::LinkSettings& s) { s.setConfigByte(uint8_t(config)); });
     };
 }
 
@@ -415,9 +415,9 @@ private slots:
                 w.band_code = 0;
                 emit w.form()->comboBox_freq->activated(0);
             }), "", "", {"set freq error", "set freq: 0"}, "", "");
-        row("hopping on", 0, on_link([](sim::SimLink& l) { l.setFrequencyMode(0); }), press(freq, "pushButton_auto"),
+        row("hopping on", 0, on_link([](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) { s.frequencyMode = 0; }); }), press(freq, "pushButton_auto"),
             "CA:01 F8", "300 1300", {}, "C", "comboBox_freq!=disabled");
-        row("hopping off", 0, on_link([](sim::SimLink& l) { l.setFrequencyMode(1); }),
+        row("hopping off", 0, on_link([](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) { s.frequencyMode = 1; }); }),
             press(freq, "pushButton_manual"), "CA:00 F8", "300 1300", {}, "C", "comboBox_freq!=enabled");
         // Called by the pairing: the list and the poll are left alone.
         row("hopping refused, from code", 0, plain, answer(refuse, call([](Wireless_Video_Link& w) {
@@ -450,8 +450,7 @@ private slots:
             {"Set SET ARQ ENABLE done"}, "C", "");
         // Factory restore asks first (no parent, fixed size, Enter means No).
         const Unit restorable = on_link([](sim::SimLink& l) {
-            l.setConfigByte(0x04);
-            l.setBaudIndex(0);
+            l.updateSettings([&](sim::LinkSettings& s) { s.setConfigByte(0x04); s.baudIndex = 0; });
         });
         auto restore = [](QMessageBox::StandardButton reply) {
             return Act([=](Window& h) {
@@ -481,7 +480,7 @@ private slots:
 
         // Antennas, from the byte the unit last reported; refused, so that
         // each control's failure line shows.
-        auto antenna = [](int byte) { return on_link([=](sim::SimLink& l) { l.setAntennaByte(uint8_t(byte)); }); };
+        auto antenna = [](int byte) { return on_link([=](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) { s.antennaByte = uint8_t(byte); }); }); };
         row("automatic antenna off", 0, antenna(0x11), answer(refuse, press(test, "radioButton_diable_antenna")),
             "EA:10 F8", "400 1000", {"Set disable antenna failed"}, "R", "");
         row("first antenna", 0, antenna(0x11), answer(refuse, press(test, "radioButton_antenna_0")), "EA:01 F8",
@@ -528,8 +527,14 @@ private slots:
             "comboBox_RadioRate=0");
         row("baud refused", 0, plain, answer(refuse, pick(config, "comboBox_RadioRate", 1)), "CD:01 F8", "300 1000",
             {"set COM baundrate failed"}, "R", "comboBox_RadioRate=2");
-        const Unit sbus = on_link([](sim::SimLink& l) { l.setRcMode(0); });
-        const Unit ppm = on_link([](sim::SimLink& l) { l.setRcMode(1); });
+        const Unit sbus = on_link([](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) {
+            s.rcMode = 0;
+            });
+        });
+        const Unit ppm = on_link([](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) {
+            s.rcMode = 1;
+            });
+        });
         row("PPM", 0, sbus, press(config, "radioButton_ppm"), "EB:01 F8", "300 1000", {}, "C", "radioButton_ppm=on");
         row("S.Bus", 0, ppm, press(config, "radioButton_sbus"), "EB:00 F8", "300 1000", {}, "C",
             "radioButton_sbus=on");
@@ -538,15 +543,17 @@ private slots:
         row("S.Bus refused", 0, ppm, answer(refuse, press(config, "radioButton_sbus")), "EB:00 F8", "300 1000",
             {"set sbus  failed"}, "R", "radioButton_sbus=off");
         // The datalink setting asks for no acknowledgement.
-        row("datalink USB", 0, on_link([](sim::SimLink& l) { l.setDatalinkUsb(false); }),
+        row("datalink USB", 0, on_link([](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) { s.setFlag(sim::kFlagDatalinkUsb, false); }); }),
             press(config, "radioButton_usb"), "EE:5a", "1000", {}, "S", "radioButton_usb=on");
-        row("datalink UART", 0, on_link([](sim::SimLink& l) { l.setDatalinkUsb(true); }),
+        row("datalink UART", 0, on_link([](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) { s.setFlag(sim::kFlagDatalinkUsb, true); }); }),
             press(config, "radioButton_uart"), "EE:a5", "1000", {}, "S", "radioButton_uart=on");
         // The identity row shows with the multi settings (antenna group 2).
         auto identity = [](bool observer) {
             return on_link([=](sim::SimLink& l) {
-                l.setConfigByte(0x05);
-                l.setObserver(!observer);
+                l.updateSettings([&](sim::LinkSettings& s) {
+                    s.setConfigByte(0x05);
+                    s.setFlag(sim::kFlagObserver, !observer);
+                });
             });
         };
         row("Observer", 0, identity(true), press(config, "radioButton_RO"), "F0:01 F8", "400 2000",
@@ -561,7 +568,10 @@ private slots:
             "F0:00 F8 F8 F8", "400 400 400 2000", {"Set ground send and recv unknow error"}, "U", "");
 
         // Link encryption: the panel's key, checked again by the window.
-        const Unit encrypted = on_link([](sim::SimLink& l) { l.setEncryption(true, 0); });
+        const Unit encrypted = on_link([](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) {
+            s.setEncryption(true, 0);
+            });
+        });
         const QString ascii = "warning: The key may only contain printable ASCII characters";
         row("AES256 key from the panel", 0, encrypted, from_panel("click256 type:32 set"), key_wire(1, chars(32)),
             "400 2000", {"Set encrypmt key done"}, "C", "radioButton_AES256=on");
@@ -740,7 +750,10 @@ private slots:
     // follows the language.
     void panel_in_the_window()
     {
-        Window h(0, [](sim::SimUnit& u) { u.link().setEncryption(true, 1); });
+        Window h(0, [](sim::SimUnit& u) { u.link().updateSettings([&](sim::LinkSettings& s) {
+            s.setEncryption(true, 1);
+            });
+        });
         QVERIFY(h.opened);
         h.w->poll_timer()->setInterval(20);
         Panel p(h.ui->widget_encry);

@@ -3,6 +3,7 @@
 // the real one. Only the semantics the rest of the suite leans on are
 // pinned here, through the libusb API.
 
+#include "bus_watch.h"
 #include "libusb_sim.h"
 #include "sim_bus.h"
 #include "sim_unit.h"
@@ -27,7 +28,7 @@ int code_of(const QString& name)
         {"NO_DEVICE", LIBUSB_ERROR_NO_DEVICE}, {"NOT_FOUND", LIBUSB_ERROR_NOT_FOUND},
         {"BUSY", LIBUSB_ERROR_BUSY},     {"TIMEOUT", LIBUSB_ERROR_TIMEOUT},
         {"PIPE", LIBUSB_ERROR_PIPE},     {"OTHER", LIBUSB_ERROR_OTHER},
-        {"UNPLUG", kFaultUnplug}};
+        {"UNPLUG", int(sim::Fault::Unplug)}};
     return codes.contains(name) ? codes[name] : name.toInt();
 }
 
@@ -80,9 +81,9 @@ private slots:
     void cleanup()
     {
         VirtualBus::instance().reset();
-        QCOMPARE(VirtualBus::instance().liveHandles(), 0);
-        QCOMPARE(VirtualBus::instance().liveContexts(), 0);
-        QCOMPARE(VirtualBus::instance().liveDevices(), 0);
+        QCOMPARE(sim::BusWatch::instance().liveHandles(), 0);
+        QCOMPARE(sim::BusWatch::instance().liveContexts(), 0);
+        QCOMPARE(sim::BusWatch::instance().liveDevices(), 0);
     }
 
     // Two handles `a` and `b` on one unit; each step is "[a.|b.]call[=result]".
@@ -269,7 +270,7 @@ private slots:
         a.join();
         b.join();
         QCOMPARE(answered.load(), 2);
-        QCOMPARE(dev->maxConcurrentTransfers(), 2);
+        QCOMPARE(sim::BusWatch::instance().maxConcurrentTransfers(*dev), 2);
     }
 
 };

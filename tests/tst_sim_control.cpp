@@ -1,6 +1,7 @@
 // The "Simulated unit" control window drives the tool: its presets, USB
 // button, identity choices, distance, pairing button and faults change what
 // the running tool (start page, watcher thread, main window) shows.
+#include "bus_watch.h"
 #include "settings_harness.h"
 
 #include "mainpage.h"
@@ -116,7 +117,7 @@ private slots:
         w = nullptr;
         ui = nullptr;
         reset_bus();
-        QTRY_COMPARE(sim::VirtualBus::instance().liveHandles(), 0);
+        QTRY_COMPARE(sim::BusWatch::instance().liveHandles(), 0);
     }
 
     void presets_reach_the_tool_data()

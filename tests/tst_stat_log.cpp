@@ -328,8 +328,12 @@ private slots:
     {
         connect_unit();
         sim::SimLink& link = dev->unit().link();
-        link.setGroundRssi(45, 47);
-        link.setAirRssi(50, 0xFF);
+        link.pin([&](sim::Pins& p) {
+            p.groundRssi1 = 45;
+            p.groundRssi2 = 47;
+            p.airRssi1 = 50;
+            p.airRssi2 = 0xFF;
+        });
         poll_once();
         QVERIFY(!QFileInfo::exists("log.db")); // recording is off
 
@@ -339,8 +343,12 @@ private slots:
         box->click();
         QVERIFY(w->record_enabled && log_open());
         QVERIFY(capture.contains("table created!"));
-        link.setGroundRssi(50, 51);
-        link.setAirRssi(52, 53);
+        link.pin([&](sim::Pins& p) {
+            p.groundRssi1 = 50;
+            p.groundRssi2 = 51;
+            p.airRssi1 = 52;
+            p.airRssi2 = 53;
+        });
         dev->failNext(sim::kReqDevStatus2, -7);
         const QString before = statlog::current_time_key();
         poll_once();

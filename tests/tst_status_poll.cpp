@@ -309,8 +309,12 @@ private slots:
         const Check none;
         auto rssi = [](int ground, int air, int bind) {
             return on_link([=](sim::SimLink& l) {
-                l.setGroundRssi(uint8_t(ground), uint8_t(ground));
-                l.setAirRssi(uint8_t(air), uint8_t(air));
+                l.pin([&](sim::Pins& p) {
+                    p.groundRssi1 = uint8_t(ground);
+                    p.groundRssi2 = uint8_t(ground);
+                    p.airRssi1 = uint8_t(air);
+                    p.airRssi2 = uint8_t(air);
+                });
                 l.setBindByte(uint8_t(bind));
             });
         };
@@ -348,19 +352,22 @@ private slots:
         QTest::newRow("settings shown from the records")
             << Prep([](Wireless_Video_Link& w, sim::SimDevice& d) {
                    sim::SimLink& l = d.unit().link();
-                   l.setFrequency(2437);
-                   l.setFrequencyMode(0);
-                   l.setRegionPower(2, 31);
-                   l.setBaudIndex(0xFF);
-                   l.setRcMode(0);
-                   l.setDatalinkUsb(true);
-                   l.setObserver(true);
-                   l.setProfile(2);
-                   l.setAntennaByte(0x11);
-                   l.setRange(1234);
-                   l.setRates(512, 6280);
-                   l.setDownlinkCode(8);
-                   l.setEncryption(true, 1);
+                   l.updateSettings([&](sim::LinkSettings& s) {
+                       s.frequency = 2437;
+                       s.frequencyMode = 0;
+                       s.setRegionPower(2, 31);
+                       s.baudIndex = 0xFF;
+                       s.rcMode = 0;
+                       s.setFlag(sim::kFlagDatalinkUsb, true);
+                       s.setFlag(sim::kFlagObserver, true);
+                       s.setProfile(2);
+                       s.antennaByte = 0x11;
+                   });
+                   l.pin([&](sim::Pins& p) { p.range = 1234; p.uplinkKbps = 512; p.downlinkKbps = 6280; });
+                   l.updateSettings([&](sim::LinkSettings& s) {
+                       s.downlinkCode = 8;
+                       s.setEncryption(true, 1);
+                   });
                    w.power_offset_flag = true;
                })
             << ""
@@ -373,10 +380,12 @@ private slots:
             << "" << none;
         QTest::newRow("hopping, profile 0, PPM, 460800 baud")
             << on_link([](sim::SimLink& l) {
-                   l.setFrequencyMode(1);
-                   l.setProfile(0);
-                   l.setRcMode(1);
-                   l.setBaudIndex(4);
+                   l.updateSettings([&](sim::LinkSettings& s) {
+                       s.frequencyMode = 1;
+                       s.setProfile(0);
+                       s.rcMode = 1;
+                       s.baudIndex = 4;
+                   });
                })
             << "" << "pushButton_auto=on; comboBox_freq!=disabled; comboBox_profile=-1; radioButton_ppm=on; "
                      "label_test_bandrate=460800bps"
@@ -384,14 +393,16 @@ private slots:
         // A rate without an entry of the list leaves the one shown.
         QTest::newRow("downlink code 9: entry kept")
             << Prep([](Wireless_Video_Link& w, sim::SimDevice& d) {
-                   d.unit().link().setDownlinkCode(9);
+                   d.unit().link().updateSettings([&](sim::LinkSettings& s) { s.downlinkCode = 9; });
                    w.form()->comboBox_downlink->setCurrentIndex(4);
                })
             << "" << "comboBox_downlink=4; label_test_downlink=unknow" << "" << none;
         auto powers = [](int unit_type) {
             return Prep([=](Wireless_Video_Link& w, sim::SimDevice& d) {
-                d.unit().link().setGroundRfPowerWord(20);
-                d.unit().link().setAirPowerWord(25);
+                d.unit().link().updateSettings([&](sim::LinkSettings& s) {
+                    s.groundPowerWord = 20;
+                    s.airPowerWord = 25;
+                });
                 w.unit_type = unit_type;
             });
         };
@@ -411,10 +422,10 @@ private slots:
                                            << none;
         QTest::newRow("failed first read changes nothing")
             << Prep([](Wireless_Video_Link& w, sim::SimDevice& d) {
-                   d.unit().link().setGroundRssi(40, 40);
+                   d.unit().link().pin([&](sim::Pins& p) { p.groundRssi1 = 40; p.groundRssi2 = 40; });
                    w.poll_status();
-                   d.unit().link().setFrequency(2462);
-                   d.unit().link().setGroundRssi(90, 90);
+                   d.unit().link().updateSettings([&](sim::LinkSettings& s) { s.frequency = 2462; });
+                   d.unit().link().pin([&](sim::Pins& p) { p.groundRssi1 = 90; p.groundRssi2 = 90; });
                    d.failNext(req::DevStatus, LIBUSB_ERROR_IO);
                })
             << "E6!" << "label_FREQ=2412; progressBar_ground_rssi=60" << "" << none;
@@ -430,7 +441,9 @@ private slots:
             << "E6 F9 E7 A1 E1!" << "" << ""
             << Check([](Wireless_Video_Link& w) { return w.band_code == 24 && w.form()->comboBox_freq->count() == 16; });
         auto config = [](int byte) {
-            return on_link([=](sim::SimLink& l) { l.setConfigByte(uint8_t(byte)); });
+            return on_link([=](sim::SimLink& l) {
+                l.updateSettings([&](sim::LinkSettings& s) { s.setConfigByte(uint8_t(byte)); });
+            });
         };
         QTest::newRow("configuration byte: group 2, multi settings")
             << config(0x05) << "" << "pushButton_antenna_2=on; comboBox_profile?=shown" << ""
@@ -440,9 +453,9 @@ private slots:
             << Check([](Wireless_Video_Link& w) { return w.pro_config_byte == 0x01 && !(w.feature_mask & 2); });
         QTest::newRow("failed counters read keeps the byte")
             << Prep([](Wireless_Video_Link& w, sim::SimDevice& d) {
-                   d.unit().link().setConfigByte(0x01);
+                   d.unit().link().updateSettings([&](sim::LinkSettings& s) { s.setConfigByte(0x01); });
                    w.poll_status();
-                   d.unit().link().setConfigByte(0x04);
+                   d.unit().link().updateSettings([&](sim::LinkSettings& s) { s.setConfigByte(0x04); });
                    d.failNext(req::ProStatus, LIBUSB_ERROR_IO);
                })
             << "E6 F9 E7 A1! E1" << "pushButton_antenna_1=on; label_g_packets_send=unknow" << "pro stat ret -1"
@@ -450,7 +463,10 @@ private slots:
         auto loss = [](int status) {
             return Prep([=](Wireless_Video_Link& w, sim::SimDevice& d) {
                 d.unit().link().setGroundLdpc(900, 100);
-                d.unit().link().setLinkStatus(uint32_t(status), uint32_t(status));
+                d.unit().link().pin([&](sim::Pins& p) {
+                    p.groundLink = uint32_t(status);
+                    p.airLink = uint32_t(status);
+                });
                 w.form()->label_lostp->setText("x");
             });
         };

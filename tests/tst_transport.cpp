@@ -1,6 +1,7 @@
 // The transport wrappers on the simulated bus: request framing, the null
 // handle, serialisation of transfers from several threads, error texts and
 // the event-processing wait.
+#include "bus_watch.h"
 #include "testsupport.h"
 #include "usb_transport.h"
 
@@ -167,7 +168,7 @@ private slots:
         delete a;
         delete b;
         QCOMPARE(int(dev->log().size()), 45);
-        QCOMPARE(dev->maxConcurrentTransfers(), 1);
+        QCOMPARE(sim::BusWatch::instance().maxConcurrentTransfers(*dev), 1);
     }
 
     // The wait lasts its time and processes events meanwhile (a click

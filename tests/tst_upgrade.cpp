@@ -5,6 +5,7 @@
 // takes. No pause is waited: the engine's clock and the page's closing
 // pause are recorded, and the waits that need the window or the unit wait
 // on conditions.
+#include "bus_watch.h"
 #include "settings_harness.h"
 #include "upgrade_support.h"
 
@@ -215,8 +216,8 @@ const Step kSteps[] = {
     {"result never", "Check", "Upgrade failed", true, 0, 0, 0},
     {"result inquiry", "Check", "Upgrade failed", true, 'D', req::Hi3798Result, kPipe},
     {"fifo never ready, payload below a chunk", "Program", "Upgrade failed", false, 0, 0, 0},
-    {"short chunk", "Program", "Upgrade failed", false, 'S', kBulk, sim::kFaultShort},
-    {"pulled out", "Program", "Upgrade failed", false, 'S', kBulk, sim::kFaultUnplug},
+    {"short chunk", "Program", "Upgrade failed", false, 'S', kBulk, int(sim::Fault::Short)},
+    {"pulled out", "Program", "Upgrade failed", false, 'S', kBulk, int(sim::Fault::Unplug)},
 };
 
 bool applies(uint32_t type, const QString& step)
@@ -885,7 +886,7 @@ private slots:
             answered_boxes = std::make_unique<harness::BoxAnswerer>();
 
         DebugCapture capture;
-        h.dev->holdTransfers(true); // the engine's first request waits until the observers are attached
+        sim::BusWatch::instance().holdTransfers(*h.dev, true); // the engine's first request waits until the observers are attached
         ui->pushButton_upgrade->click();
         auto* engine = w->findChild<updateThread*>();
         QVERIFY(engine);
@@ -924,7 +925,7 @@ private slots:
             QObject::connect(w->poll_timer(), &QTimer::timeout, w, &Wireless_Video_Link::poll_status, Qt::UniqueConnection);
         }
         g_answered = false; // the confirmation was no answer to the close
-        h.dev->holdTransfers(false);
+        sim::BusWatch::instance().holdTransfers(*h.dev, false);
         const QString question = "An upgrade is running. Closing now stops it part-way and may leave the unit "
                                  "without working firmware until it is upgraded again. Close anyway?";
         if (then == "yes") {
@@ -989,7 +990,7 @@ private slots:
             if (fault != "lost") {
                 QVERIFY(all.indexOf("M:mcu2 open success") > all.indexOf(opened));
                 QVERIFY(w->device_handle() && w->device_handle() != first_handle);
-                QCOMPARE(sim::VirtualBus::instance().liveHandles(), 1);
+                QCOMPARE(sim::BusWatch::instance().liveHandles(), 1);
             }
         }
 
@@ -1097,7 +1098,7 @@ private slots:
             write_file(*dir, name, image_from("mcu1:300"));
         const QString before = running ? dir->filePath("before.bin") : QString();
         ui->lineEdit_file->setText(before);
-        h.dev->holdTransfers(true); // an engine waits at its first request
+        sim::BusWatch::instance().holdTransfers(*h.dev, true); // an engine waits at its first request
         if (running)
             ui->pushButton_upgrade->click();
         QCOMPARE(w->upgrade_running(), running);
@@ -1114,7 +1115,7 @@ private slots:
         QCOMPARE(ui->stackedWidget->currentWidget() == ui->page_update, taken);
         if (taken)
             QCOMPARE(ui->label_image_info->text(), QString("Targets in this image: MCU1 (300 bytes)"));
-        h.dev->holdTransfers(false);
+        sim::BusWatch::instance().holdTransfers(*h.dev, false);
         QVERIFY(wait_for([w] { return !w->upgrade_running(); }, 10000));
     }
 

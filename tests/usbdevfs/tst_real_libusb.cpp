@@ -21,8 +21,8 @@
 using namespace testsupport;
 using sim::usbfs::DeviceFile;
 using sim::usbfs::EmulatedBus;
-using sim::usbfs::Fault;
-using sim::usbfs::UrbRecord;
+using sim::Fault;
+using sim::Transfer;
 using Up = sim::SimUpgrade;
 
 namespace {
@@ -38,11 +38,11 @@ int code_of(const QString& name)
     return codes.contains(name) ? codes[name] : name.toInt();
 }
 
-std::vector<UrbRecord> control_urbs(const std::shared_ptr<DeviceFile>& dev, uint8_t request)
+std::vector<sim::Transfer> control_urbs(const std::shared_ptr<DeviceFile>& dev, uint8_t request)
 {
-    std::vector<UrbRecord> out;
-    for (const UrbRecord& u : dev->urbs())
-        if (u.kind == UrbRecord::Control && u.bRequest == request)
+    std::vector<sim::Transfer> out;
+    for (const sim::Transfer& u : dev->urbs())
+        if (u.kind == sim::Transfer::Control && u.bRequest == request)
             out.push_back(u);
     return out;
 }
@@ -216,9 +216,9 @@ private slots:
             else if (what == "close") { libusb_close(h); h = nullptr; continue; }
             else if (what == "bind-driver") { dev->setKernelDriver(arg.toStdString()); continue; }
             else if (what == "short") { dev->failNext(req::Identity, Fault::Short); continue; }
-            else if (what == "bus-error") { dev->failNext(req::Identity, Fault::BusError); continue; }
-            else if (what == "stall") { dev->failNext(req::Identity, Fault::Stall); continue; }
-            else if (what == "bulk-stall") { dev->failNext(DeviceFile::kBulk, Fault::Stall); continue; }
+            else if (what == "bus-error") { dev->failNext(req::Identity, sim::Fault::Io); continue; }
+            else if (what == "stall") { dev->failNext(req::Identity, sim::Fault::Pipe); continue; }
+            else if (what == "bulk-stall") { dev->failNext(DeviceFile::kBulk, sim::Fault::Pipe); continue; }
             else if (what == "unplug") { g_bus->unplug(dev); continue; }
             else if (what == "claimed") rc = dev->interfaceClaimed();
             else if (what == "kernel") { QCOMPARE(QString::fromStdString(dev->kernelDriver()), arg); continue; }
@@ -249,7 +249,7 @@ private slots:
         w->poll_timer()->stop();
         QTest::qWait(20);
         dev->clearUrbs();
-        dev->failNext(request, Fault::NoAnswer);
+        dev->failNext(request, sim::Fault::Timeout);
         const int reaps = dev->reapCount();
         unsigned char buf[64] = {};
         int moved = -1;
@@ -265,7 +265,7 @@ private slots:
         const auto urbs = dev->urbs();
         QCOMPARE(int(urbs.size()), 1);
         QVERIFY(urbs[0].discarded);
-        QCOMPARE(urbs[0].status, -ENOENT);
+        QVERIFY(urbs[0].discarded);
         QCOMPARE(last_result(dev, "DISCARDURB"), 0L);
         // libusb waited on the file, which always polls ready: the held-back
         // reaps kept that from spinning.
@@ -312,7 +312,7 @@ private slots:
         QCOMPARE(first_codes(dev, 3), kConnectCodes);
         const auto urbs = dev->urbs();
         for (size_t i = 0; i < 3; ++i)
-            QVERIFY(urbs[i].status == 0 && urbs[i].actualLength == urbs[i].wLength);
+            QVERIFY(urbs[i].result >= 0 && urbs[i].result == urbs[i].wLength);
         QCOMPARE(ui->label_info_firm->text(), QString("1.2.3"));
         QVERIFY(capture.contains("Device Opened") && capture.contains("Claimed Interface 0"));
     }
@@ -352,7 +352,7 @@ private slots:
         QVERIFY(capture.contains("Released Interface") && !capture.contains("Cannot Release Interface"));
         QTRY_COMPARE(dev->openFiles(), 0);
         if (how == "during poll")
-            QCOMPARE(control_urbs(dev, req::DevStatus).back().status, -ESHUTDOWN);
+            QCOMPARE(control_urbs(dev, req::DevStatus).back().result, int(sim::Fault::NoDevice));
         if (how != "replug")
             return;
         const auto old = dev;
@@ -375,8 +375,8 @@ private slots:
         QVERIFY(connect_unit());
         upgrade_support::g_divisor = 50; // the unit counts inquiries, not time
         const QByteArray mcu1 = upgrade_support::payload(2500, 1), fpga = upgrade_support::payload(1300, 2);
-        dev->failNext(DeviceFile::kBulk, Fault::Stall);
-        dev->failNext(req::UpgradeStatus, Fault::Stall);
+        dev->failNext(DeviceFile::kBulk, sim::Fault::Pipe);
+        dev->failNext(req::UpgradeStatus, sim::Fault::Pipe);
         dev->clearUrbs();
         DebugCapture capture;
         QVERIFY(upgrade({{0x84, mcu1}, {0x85, fpga}}));
@@ -384,14 +384,14 @@ private slots:
         QCOMPARE(unit->upgrade().flashed(Up::Fpga), upgrade_support::bytes(fpga));
         std::vector<int> sizes;
         int stalled = 0;
-        for (const UrbRecord& u : dev->urbs()) {
-            if (u.kind != UrbRecord::Bulk)
+        for (const sim::Transfer& u : dev->urbs()) {
+            if (u.kind != sim::Transfer::Bulk)
                 continue;
             QCOMPARE(int(u.endpoint), 0x02);
-            if (u.status == -EPIPE)
+            if (u.result == int(sim::Fault::Pipe))
                 ++stalled;
             else
-                sizes.push_back(u.actualLength);
+                sizes.push_back(u.result);
         }
         QCOMPARE(stalled, 1);
         QCOMPARE(sizes, (std::vector<int>{1024, 1024, 452, 1024, 276}));
