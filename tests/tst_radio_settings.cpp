@@ -527,13 +527,11 @@ private slots:
             "comboBox_RadioRate=0");
         row("baud refused", 0, plain, answer(refuse, pick(config, "comboBox_RadioRate", 1)), "CD:01 F8", "300 1000",
             {"set COM baundrate failed"}, "R", "comboBox_RadioRate=2");
-        const Unit sbus = on_link([](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) {
-            s.rcMode = 0;
-            });
+        const Unit sbus = on_link([](sim::SimLink& l) {
+            l.updateSettings([](sim::LinkSettings& s) { s.rcMode = 0; });
         });
-        const Unit ppm = on_link([](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) {
-            s.rcMode = 1;
-            });
+        const Unit ppm = on_link([](sim::SimLink& l) {
+            l.updateSettings([](sim::LinkSettings& s) { s.rcMode = 1; });
         });
         row("PPM", 0, sbus, press(config, "radioButton_ppm"), "EB:01 F8", "300 1000", {}, "C", "radioButton_ppm=on");
         row("S.Bus", 0, ppm, press(config, "radioButton_sbus"), "EB:00 F8", "300 1000", {}, "C",
@@ -568,9 +566,8 @@ private slots:
             "F0:00 F8 F8 F8", "400 400 400 2000", {"Set ground send and recv unknow error"}, "U", "");
 
         // Link encryption: the panel's key, checked again by the window.
-        const Unit encrypted = on_link([](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) {
-            s.setEncryption(true, 0);
-            });
+        const Unit encrypted = on_link([](sim::SimLink& l) {
+            l.updateSettings([](sim::LinkSettings& s) { s.setEncryption(true, 0); });
         });
         const QString ascii = "warning: The key may only contain printable ASCII characters";
         row("AES256 key from the panel", 0, encrypted, from_panel("click256 type:32 set"), key_wire(1, chars(32)),
