@@ -2,7 +2,7 @@
 // directory, in a table named after the unit's serial number, read back
 // through a connection of its own as any SQLite tool would; and the log
 // when its database cannot be written (a folder that cannot be written, a
-// full disk, a file another SQLite process holds locked, a file that is no
+// full disk, a file another program holds locked, a file that is no
 // database).
 #include "testsupport.h"
 
@@ -15,7 +15,6 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -23,10 +22,7 @@
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTest>
-#include <cstdio>
-#include <iostream>
 #include <memory>
-#include <string>
 
 #include <csignal>
 #include <linux/capability.h>
@@ -37,33 +33,6 @@
 using namespace testsupport;
 
 namespace {
-const char kHolderVariable[] = "QUORLAN_LOCK_HOLDER_DB";
-
-// The copy of this program that plays another SQLite process: it takes an
-// exclusive transaction on the file, says "locked", and keeps it until its
-// standard input closes.
-int hold_lock(const QString& path)
-{
-    static int argc = 1;
-    static char name[] = "holder";
-    static char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "holder");
-        db.setDatabaseName(path);
-        QSqlQuery q(db);
-        if (!db.open() || !q.exec("BEGIN EXCLUSIVE"))
-            return 3;
-        std::printf("locked\n");
-        std::fflush(stdout);
-        std::string line;
-        std::getline(std::cin, line);
-        q.exec("COMMIT");
-    }
-    QSqlDatabase::removeDatabase("holder");
-    return 0;
-}
-
 // Root writes anywhere: a folder without write permission stops it only
 // once this thread has put down the capabilities that override file
 // permissions. The log's SQLite calls run on this thread.
@@ -171,7 +140,7 @@ private:
     int dir_counter = 0;
     std::unique_ptr<Wireless_Video_Link> w;
     std::shared_ptr<sim::SimDevice> dev;
-    std::unique_ptr<QProcess> holder;
+    QSqlDatabase locker; // another connection holding the file locked, as another program would
     const QString kTable = "SNQL24G0000001";
 
     // A connected ground unit whose poll runs only when the test says so.
@@ -190,24 +159,12 @@ private:
         w->poll_timer()->stop(); // the serial refresh restarts it
     }
 
-    void start_holder()
-    {
-        holder = std::make_unique<QProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(kHolderVariable, QDir::current().absoluteFilePath("log.db"));
-        holder->setProcessEnvironment(env);
-        holder->start(QCoreApplication::applicationFilePath(), QStringList());
-        QVERIFY(holder->waitForStarted(5000));
-        QVERIFY(wait_for([&] { return holder->canReadLine() || holder->state() != QProcess::Running; }, 10000));
-        QCOMPARE(QString::fromLatin1(holder->readLine()).trimmed(), QString("locked"));
-    }
-
     void end_faults()
     {
-        if (holder) {
-            holder->closeWriteChannel();
-            holder->waitForFinished(5000);
-            holder.reset();
+        if (locker.isValid()) {
+            locker.close();
+            locker = QSqlDatabase();
+            QSqlDatabase::removeDatabase("locker");
         }
         const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
         setrlimit(RLIMIT_FSIZE, &unlimited);
@@ -401,7 +358,7 @@ private slots:
         QTest::newRow("folder becomes read-only") << "read-only" << true << row << "record log failed!";
         // Writes past a file-size limit fail as on a full disk.
         QTest::newRow("disk full") << "full" << true << row << "disk I/O error";
-        QTest::newRow("locked by another process") << "locked" << true << row << "locked";
+        QTest::newRow("locked by another program") << "locked" << true << row << "locked";
         QTest::newRow("switched on while locked") << "locked" << false << row << "locked";
         QTest::newRow("a file that is no database") << "junk" << false << row << "not a database";
         QTest::newRow("database closed under the log") << "closed" << true << row << "open db file failed";
@@ -438,7 +395,9 @@ private slots:
                 db.close();
             }
             QSqlDatabase::removeDatabase("maker");
-            start_holder();
+            locker = QSqlDatabase::addDatabase("QSQLITE", "locker");
+            locker.setDatabaseName(QDir::current().absoluteFilePath("log.db"));
+            QVERIFY(locker.open() && QSqlQuery(locker).exec("BEGIN EXCLUSIVE"));
         } else if (fault == "junk") {
             junk = QByteArray("This file belongs to another program and is no database. ").repeated(300);
             QFile f("log.db");
@@ -489,9 +448,6 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    const QByteArray holder_db = qgetenv(kHolderVariable);
-    if (!holder_db.isEmpty())
-        return hold_lock(QString::fromLocal8Bit(holder_db));
     QApplication app(argc, argv);
     StatLogTest test;
     return QTest::qExec(&test, argc, argv);

@@ -28,6 +28,12 @@ using Up = sim::SimUpgrade;
 namespace {
 
 EmulatedBus* g_bus = nullptr;
+QList<int> g_end_pauses; // the Update page's pause after a run, not waited
+
+void record_end_pause(int ms)
+{
+    g_end_pauses << ms;
+}
 
 int code_of(const QString& name)
 {
@@ -126,7 +132,7 @@ private:
         ui->lineEdit_file->setText(upgrade_support::write_file(*dir, "image.bin", upgrade_support::build_image(parts)));
         ui->pushButton_upgrade->click();
         return wait_for([&] { return ui->label_update_message->text() == "Upgrade success"; }, 30000)
-               && wait_for([&] { return !w->upgrade_running(); }, 10000);
+               && wait_for([&] { return !w->upgrade_running(); }, 10000) && g_end_pauses == QList<int>{5000};
     }
 
 private slots:
@@ -136,6 +142,8 @@ private slots:
         g_bus->followRestarts(unit);
         dir = std::make_unique<QTemporaryDir>();
         updateThread::set_sleep_function(&upgrade_support::test_sleep);
+        upgrade_ui::set_end_pause_function(&record_end_pause);
+        g_end_pauses.clear();
     }
 
     void cleanup()
@@ -148,6 +156,7 @@ private slots:
         w = nullptr;
         ui = nullptr;
         updateThread::set_sleep_function(nullptr);
+        upgrade_ui::set_end_pause_function(nullptr);
         upgrade_support::g_divisor = 1;
         QVERIFY(unit->upgrade().waitRestartIdle(std::chrono::milliseconds(5000)));
         g_bus->unplugAll();
