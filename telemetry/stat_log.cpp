@@ -216,6 +216,13 @@ int insert_row(const LogRecord& r, const QString& time)
     query.bindValue(QStringLiteral(":current_antenna"), r.current_antenna);
     if (!query.exec()) {
         qDebug() << query.lastError();
+        // The poll's coarse timer can tick twice within one second of the
+        // clock: that second has its row already, which is no reason to
+        // stop recording. The time key is the table's only constraint.
+        static const QStringList kConstraintCodes{QStringLiteral("19"), QStringLiteral("1555"),
+                                                  QStringLiteral("2067")};
+        if (kConstraintCodes.contains(query.lastError().nativeErrorCode()))
+            return 0;
         failure = query.lastError().databaseText();
         return -1;
     }
