@@ -1,9 +1,8 @@
-// Settings, one row each. First the command channel's own rules (status
-// reads, judgement, the poll paused and resumed, the result strip), then
-// every control of the window: what the user does on which page, the unit's
-// answers, and the exact requests on the wire, the waits, the debug lines,
-// the strip and what the next poll shows; then the encryption panel. The
-// payload bytes themselves are tested in tst_records. Waits are recorded,
+// Settings, one row each: the command channel's rules through the window's
+// entry points, then every control (the user's act, the unit's answer, the
+// exact requests, the waits, the debug lines, the result strip, what the
+// next poll shows), then the encryption panel. Payload bytes are tested in
+// tst_records, transfer faults in tst_fault_matrix. Waits are recorded,
 // never waited; "+" marks one during which the poll was running.
 #include "settings_harness.h"
 #include "ui_wireless_video_link.h" // the test's own uic run needs it named here
@@ -40,11 +39,6 @@ QString strip(const QString& code)
     return texts.value(code);
 }
 
-QString strip_of(Window& h)
-{
-    return h.w->findChild<QLabel*>("label_setting_result")->text();
-}
-
 // The waits of a setting, "+" where the poll went on meanwhile.
 struct Waits
 {
@@ -57,17 +51,6 @@ struct Waits
     WaitLog log;
     QStringList seen;
 };
-
-// Every request of a setting: vendor type, no value or index, 2 s (the
-// identity reads of a reconnection aside).
-void check_transfers(const std::vector<sim::Transfer>& log)
-{
-    for (const sim::Transfer& t : log)
-        QVERIFY2((t.bRequest >= 0xE0 && t.bRequest <= 0xE3)
-                     || (t.bmRequestType == (t.bRequest == sim::kReqCommandStatus ? kIn : kOut) && t.wValue == 0
-                         && t.wIndex == 0 && t.timeout_ms == 2000u),
-                 qPrintable(QString::number(t.bRequest, 16)));
-}
 
 void show(Window& h, const QString& page)
 {
@@ -99,30 +82,36 @@ Act call(std::function<void(Wireless_Video_Link&)> f)
     return [=](Window& h) { f(*h.w); };
 }
 
-// The unit refuses, ignores or answers the next setting so.
-Act answer(std::function<void(sim::SimLink&)> f, Act then)
+Act then(Act first, Act second)
 {
     return [=](Window& h) {
-        f(h.link());
-        then(h);
+        first(h);
+        second(h);
     };
 }
-const auto refuse = [](sim::SimLink& l) { l.rejectNextSettings(1); };
+const Act refuse = [](Window& h) { h.link().rejectNextSettings(); };
+const Act ignore = [](Window& h) { h.link().ignoreNextSettings(); };
 
-// The act, answering the message boxes it raises, which must be `boxes`.
-Act boxed(QStringList boxes, Act act, QMessageBox::StandardButton reply = QMessageBox::Yes)
+// Region and power (C2) straight through the window's entry points.
+Act region(const QString& how)
 {
     return [=](Window& h) {
-        BoxAnswerer answerer(reply);
-        act(h);
-        QCOMPARE(answerer.texts(), boxes);
+        const unsigned char payload = 0x3C;
+        if (how.startsWith("quick"))
+            h.w->quick_handshake(req::RegionPower, &payload, 1, "no luck", 200, how == "quick");
+        else
+            QCOMPARE(h.w->send_set_command(&payload, 1, req::RegionPower, "region", how == "acked", 100), 0);
     };
 }
 
 const Unit plain = [](sim::SimUnit&) {};
-Unit on_link(std::function<void(sim::SimLink&)> f)
+Unit model(int index)
 {
-    return [=](sim::SimUnit& u) { f(u.link()); };
+    return [=](sim::SimUnit& u) { u.setModelIndex(index); };
+}
+Unit with(std::function<void(sim::LinkSettings&)> f)
+{
+    return [=](sim::SimUnit& u) { u.link().updateSettings(f); };
 }
 // Firmware generation (hardware variant) 5 has the antenna group buttons.
 Unit generation(int variant, int config = 0x01)
@@ -236,9 +225,8 @@ private slots:
         QTimer timer;
         timer.setInterval(1000);
         PollControl poll(&timer);
-        const QString codes = "SsUuPp";
         for (QChar c : steps) {
-            const auto reason = PollControl::Reason(codes.indexOf(c) / 2);
+            const auto reason = PollControl::Reason(QString("SsUuPp").indexOf(c) / 2);
             if (c == 'c' || c == 'd')
                 poll.set_connected(c == 'c');
             else if (c.isUpper())
@@ -250,143 +238,62 @@ private slots:
         QCOMPARE(timer.interval(), 1000);
     }
 
-    // The channel through the window's entry points: region and power (C2)
-    // as the request, "region" as its name.
-    void channel_data()
-    {
-        QTest::addColumn<QString>("call");   // acked, unacked, quick, quick-no-pause
-        QTest::addColumn<QString>("answer"); // what the unit, the bus or the test does
-        QTest::addColumn<QString>("wire"); // a failed transfer's code is what the call returns
-        QTest::addColumn<QString>("waits");
-        QTest::addColumn<QStringList>("debug");
-        QTest::addColumn<QString>("strip");
-        QTest::addColumn<bool>("polling"); // the poll timer afterwards
-        const QStringList none, luck{"no luck"};
-        // Status reads 400 ms apart, at most three, then the settle time.
-        QTest::newRow("done at once") << "acked" << "" << "C2:3c F8" << "400 100" << QStringList{"Set region done"}
-                                      << "C" << true;
-        QTest::newRow("rejected: stops at once") << "acked" << "reject" << "C2:3c F8" << "400 100"
-                                                 << QStringList{"Set region failed"} << "R" << true;
-        QTest::newRow("silent: three reads") << "acked" << "ignore" << "C2:3c F8 F8 F8" << "400 400 400 100"
-                                             << QStringList{"Set region timeout"} << "U" << true;
-        QTest::newRow("unknown answer") << "acked" << "0x80" << "C2:3c F8 F8 F8" << "400 400 400 100"
-                                        << QStringList{"Set region unknow error"} << "U" << true;
-        QTest::newRow("done on the third read") << "acked" << "third" << "C2:3c F8 F8 F8" << "400 400 400 100"
-                                                << QStringList{"Set region done"} << "C" << true;
-        // A failed transfer ends the setting: no verdict line, no settle
-        // time; the unit is still there, so its status is still polled.
-        QTest::newRow("setting stalls") << "acked" << "C2 -9" << "C2:3c!" << "" << none << "F" << true;
-        QTest::newRow("status read fails") << "acked" << "F8 -1" << "C2:3c F8!" << "400" << none << "F" << true;
-        QTest::newRow("status read: unit gone") << "acked" << "F8 -4" << "C2:3c F8!" << "400" << none << "F"
-                                                << true;
-        QTest::newRow("no acknowledgement asked") << "unacked" << "" << "C2:3c" << "100" << none << "S" << true;
-        QTest::newRow("no unit") << "acked" << "closed" << "" << "" << none << "N" << false;
-        QTest::newRow("during an upgrade") << "acked" << "upgrade" << "" << "" << none << "L" << false;
-        // The unit gone during the settle time: the poll stays stopped.
-        QTest::newRow("unplugged in the settle time") << "unacked" << "unplug" << "C2:3c" << "100"
-                                                      << QStringList{"Released Interface"} << "S"
-                                                      << false;
-        // One status read 300 ms later; the failure text unless done.
-        QTest::newRow("quick, done") << "quick" << "" << "C2:3c F8" << "300 200" << none << "C" << true;
-        QTest::newRow("quick, rejected") << "quick" << "reject" << "C2:3c F8" << "300 200" << luck << "R"
-                                         << true;
-        QTest::newRow("quick, not yet") << "quick" << "ignore" << "C2:3c F8" << "300 200" << luck << "U"
-                                        << true;
-        QTest::newRow("quick, status read fails") << "quick" << "F8 -1" << "C2:3c F8!" << "300 200" << luck
-                                                  << "F" << true;
-        // A setting that never reached the unit is not done, even when the
-        // status byte still says so for the one before.
-        QTest::newRow("quick, setting fails") << "quick" << "C2 -9" << "C2:3c! F8" << "300 200" << luck << "F"
-                                              << true;
-        // Left to the caller: the poll goes on, or stays stopped, as it was.
-        QTest::newRow("quick, no pause") << "quick-no-pause" << "" << "C2:3c F8" << "300+ 200+" << none << "C"
-                                         << true;
-        QTest::newRow("quick, no pause, stopped") << "quick-no-pause" << "stopped" << "C2:3c F8" << "300 200"
-                                                  << none << "C" << false;
-    }
-    void channel()
-    {
-        QFETCH(QString, call);
-        QFETCH(QString, answer);
-        QFETCH(QString, wire);
-        QFETCH(QString, waits);
-        QFETCH(QStringList, debug);
-        QFETCH(QString, strip);
-        QFETCH(bool, polling);
-        Window h;
-        QVERIFY(h.opened && h.w->poll_timer()->isActive());
-        sim::SimLink& link = h.link();
-        if (answer == "reject")
-            link.rejectNextSettings();
-        else if (answer == "ignore")
-            link.ignoreNextSettings();
-        else if (answer == "0x80")
-            link.answerNextSettingsWith(0x80);
-        else if (answer == "third")
-            link.setStatusReadsUntilDone(3);
-        else if (answer == "closed")
-            h.w->open_device(false);
-        else if (answer == "upgrade")
-            h.w->poll_control()->pause(PollControl::Upgrade);
-        else if (answer == "stopped")
-            h.w->poll_timer()->stop();
-        else if (answer.contains(' '))
-            h.dev->failNext(answer.section(' ', 0, 0).toInt(nullptr, 16), answer.section(' ', 1).toInt());
-        Waits log(h);
-        if (answer == "unplug")
-            WaitLog::during() = [&](int) {
-                sim::VirtualBus::instance().unplug(h.dev);
-                h.w->deal_dev_disconnected(); // as the watcher would
-            };
-        DebugCapture capture;
-        const size_t m = h.mark();
-        const unsigned char payload = 0x3C;
-        int got = -999;
-        if (call.startsWith("quick"))
-            h.w->quick_handshake(req::RegionPower, &payload, 1, "no luck", 200, call == "quick");
-        else
-            got = h.w->send_set_command(&payload, 1, req::RegionPower, "region", call == "acked", 100);
-        QCOMPARE(got, call.startsWith("quick") ? -999 : answer.contains(' ') ? answer.section(' ', 1).toInt() : 0);
-        QCOMPARE(harness::wire(h.since(m)), wire);
-        check_transfers(h.since(m));
-        QCOMPARE(answer == "unplug" ? log.log.text() : log.seen.join(' '), waits);
-        QCOMPARE(lines(capture), debug);
-        QCOMPARE(strip_of(h), ::strip(strip));
-        QCOMPARE(h.w->poll_timer()->isActive(), polling);
-    }
-
+    // "wire|waits|debug lines apart by /|strip letter|after": what the
+    // next poll shows, or "stopped" for a poll that must have stopped.
     void setting_data()
     {
-        QTest::addColumn<int>("model");
         QTest::addColumn<Unit>("unit");
         QTest::addColumn<Act>("act");
-        QTest::addColumn<QString>("wire");
-        QTest::addColumn<QString>("waits");
-        QTest::addColumn<QStringList>("debug");
-        QTest::addColumn<QString>("strip");
-        QTest::addColumn<QString>("after"); // once the poll has run again
-        auto row = [](const char* name, int model, Unit unit, Act act, const QString& wire, const char* waits,
-                      QStringList debug, const char* strip, const char* after) {
-            QTest::newRow(name) << model << unit << act << wire << QString(waits) << debug << QString(strip)
-                                << QString(after);
+        QTest::addColumn<QString>("expect");
+        auto row = [](const char* name, Unit unit, Act act, const QString& expect) {
+            QTest::newRow(name) << unit << act << expect;
         };
-        const QString freq = "page_frequency", config = "page_config", test = "test";
+        const QString F = "page_frequency", C = "page_config", T = "test";
+        auto freq = [&](int index) { return pick(F, "comboBox_freq", index); };
+
+        // The channel: status reads 400 ms apart, at most three, then the
+        // settle time; no acknowledgement asked, the settle time alone.
+        const Act acked = region("acked");
+        row("done at once", plain, acked, "C2:3c F8|400 100|Set region done|C|");
+        row("rejected: stops at once", plain, then(refuse, acked), "C2:3c F8|400 100|Set region failed|R|");
+        row("silent: three reads", plain, then(ignore, acked),
+            "C2:3c F8 F8 F8|400 400 400 100|Set region timeout|U|");
+        row("unknown answer", plain, then([](Window& h) { h.link().answerNextSettingsWith(0x80); }, acked),
+            "C2:3c F8 F8 F8|400 400 400 100|Set region unknow error|U|");
+        row("done on the third read", plain, then([](Window& h) { h.link().setStatusReadsUntilDone(3); }, acked),
+            "C2:3c F8 F8 F8|400 400 400 100|Set region done|C|");
+        row("no acknowledgement asked", plain, region("unacked"), "C2:3c|100||S|");
+        row("no unit", plain, then([](Window& h) { h.w->open_device(false); }, acked),
+            "||Released Interface|N|stopped");
+        row("during an upgrade", plain, then([](Window& h) { h.w->poll_control()->pause(PollControl::Upgrade); }, acked),
+            "|||L|stopped");
+        // The unit gone during the settle time: the poll stays stopped.
+        row("unplugged in the settle time", plain, then([](Window& h) {
+                WaitLog::during() = [&h, seen = WaitLog::during()](int ms) {
+                    seen(ms);
+                    sim::VirtualBus::instance().unplug(h.dev);
+                    h.w->deal_dev_disconnected(); // as the watcher would
+                };
+            }, region("unacked")), "C2:3c|100|Released Interface|S|stopped");
+        // The quick handshake: one status read 300 ms later; the failure
+        // text unless done.
+        row("quick, done", plain, region("quick"), "C2:3c F8|300 200||C|");
+        row("quick, rejected", plain, then(refuse, region("quick")), "C2:3c F8|300 200|no luck|R|");
+        row("quick, not yet", plain, then(ignore, region("quick")), "C2:3c F8|300 200|no luck|U|");
+        // Left to the caller: the poll goes on, or stays stopped, as it was.
+        row("quick, no pause", plain, region("quick-no-pause"), "C2:3c F8|300+ 200+||C|");
+        row("quick, no pause, stopped", plain, then([](Window& h) { h.w->poll_timer()->stop(); },
+            region("quick-no-pause")), "C2:3c F8|300 200||C|stopped");
 
         // Frequency: 4 bytes of MHz, one status read 300 ms later.
-        row("frequency 2412", 0, plain, pick(freq, "comboBox_freq", 0), "C0:6c090000 F8", "300 1300",
-            {"set freq: 2412"}, "C", "label_FREQ=2412");
-        row("frequency 2390", 0, plain, pick(freq, "comboBox_freq", 14), "C0:56090000 F8", "300 1300",
-            {"set freq: 2390"}, "C", "label_FREQ=2390");
-        row("frequency 2495", 0, plain, pick(freq, "comboBox_freq", 15), "C0:bf090000 F8", "300 1300",
-            {"set freq: 2495"}, "C", "label_FREQ=2495");
-        row("frequency 5805", 12, plain, pick(freq, "comboBox_freq", 6), "C0:ad160000 F8", "300 1300",
-            {"set freq: 5805"}, "C", "label_FREQ=5805");
-        row("frequency 1485", 4, plain, pick(freq, "comboBox_freq", 6), "C0:cd050000 F8", "300 1300",
-            {"set freq: 1485"}, "C", "label_FREQ=1485");
+        row("frequency 2412", plain, freq(0), "C0:6c090000 F8|300 1300|set freq: 2412|C|label_FREQ=2412");
+        row("frequency 2390", plain, freq(14), "C0:56090000 F8|300 1300|set freq: 2390|C|label_FREQ=2390");
+        row("frequency 2495", plain, freq(15), "C0:bf090000 F8|300 1300|set freq: 2495|C|label_FREQ=2495");
+        row("frequency 5805", model(12), freq(6), "C0:ad160000 F8|300 1300|set freq: 5805|C|label_FREQ=5805");
+        row("frequency 1485", model(4), freq(6), "C0:cd050000 F8|300 1300|set freq: 1485|C|label_FREQ=1485");
         // Variant 4 lacks channel 7: plugged in three times, the list is
-        // the same each time, and every entry sends the MHz it names.
-        auto variant4 = [](const QString& entry) {
-            return Act([=](Window& h) {
+        // the same each time, and the entry after the gap sends its MHz.
+        row("variant 4, channel 8", generation(4), [](Window& h) {
                 for (int plugs = 0; plugs < 3; ++plugs) {
                     h.w->open_device(false);
                     QCOMPARE(h.w->open_device(true), 0);
@@ -395,62 +302,51 @@ private slots:
                 }
                 DebugCapture().clear(); // the reconnections' lines
                 h.w->poll_timer()->setInterval(20);
-                pick("page_frequency", "comboBox_freq", h.ui->comboBox_freq->findText(entry))(h);
-            });
-        };
-        const QString reads3 = QString("E3 E0 E1 ").repeated(3);
-        row("variant 4, channel 8", 0, generation(4), variant4("Channel 8 (2447MHz)"), reads3 + "C0:8f090000 F8", "300 1300",
-            {"set freq: 2447"}, "C", "label_FREQ=2447");
-        row("variant 4, channel 6", 0, generation(4), variant4("Channel 6 (2437MHz)"), reads3 + "C0:85090000 F8", "300 1300",
-            {"set freq: 2437"}, "C", "label_FREQ=2437");
-        row("variant 4, RSV 2495", 0, generation(4), variant4("Channel RSV (2495MHz)"), reads3 + "C0:bf090000 F8", "300 1300",
-            {"set freq: 2495"}, "C", "label_FREQ=2495");
+                pick("page_frequency", "comboBox_freq", h.ui->comboBox_freq->findText("Channel 8 (2447MHz)"))(h);
+            }, QString("E3 E0 E1 ").repeated(3) + "C0:8f090000 F8|300 1300|set freq: 2447|C|label_FREQ=2447");
         // The poll would set the band back; stopped, nothing is sent.
-        row("frequency: index past the list", 0, plain, call([](Wireless_Video_Link& w) {
+        row("frequency: index past the list", plain, call([](Wireless_Video_Link& w) {
                 w.poll_timer()->stop();
                 emit w.form()->comboBox_freq->activated(16);
-            }), "", "", {"set freq error", "set freq: 0"}, "", "");
-        row("frequency: unknown band", 0, plain, call([](Wireless_Video_Link& w) {
+            }), "||set freq error/set freq: 0||");
+        row("frequency: unknown band", plain, call([](Wireless_Video_Link& w) {
                 w.poll_timer()->stop();
                 w.band_code = 0;
                 emit w.form()->comboBox_freq->activated(0);
-            }), "", "", {"set freq error", "set freq: 0"}, "", "");
-        row("hopping on", 0, on_link([](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) { s.frequencyMode = 0; }); }), press(freq, "pushButton_auto"),
-            "CA:01 F8", "300 1300", {}, "C", "comboBox_freq!=disabled");
-        row("hopping off", 0, on_link([](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) { s.frequencyMode = 1; }); }),
-            press(freq, "pushButton_manual"), "CA:00 F8", "300 1300", {}, "C", "comboBox_freq!=enabled");
+            }), "||set freq error/set freq: 0||");
+        row("hopping on", with([](sim::LinkSettings& s) { s.frequencyMode = 0; }), press(F, "pushButton_auto"),
+            "CA:01 F8|300 1300||C|comboBox_freq!=disabled");
+        row("hopping off", with([](sim::LinkSettings& s) { s.frequencyMode = 1; }), press(F, "pushButton_manual"),
+            "CA:00 F8|300 1300||C|comboBox_freq!=enabled");
         // Called by the pairing: the list and the poll are left alone.
-        row("hopping refused, from code", 0, plain, answer(refuse, call([](Wireless_Video_Link& w) {
+        row("hopping refused, from code", plain, then(refuse, call([](Wireless_Video_Link& w) {
                 w.form()->comboBox_freq->setEnabled(true);
                 w.set_FreqHop(true);
-            })), "CA:01 F8", "300+", {"set freq_hop failed"}, "R", "comboBox_freq!=enabled");
+            })), "CA:01 F8|300+|set freq_hop failed|R|comboBox_freq!=enabled");
 
         // Downlink: entries of the trimmed list map to rate codes.
-        row("downlink entry 2", 0, plain, pick(config, "comboBox_downlink", 2), "C4:03 F8", "300 2300", {"index 3"},
-            "C", "comboBox_downlink=2");
-        row("downlink entry 6", 0, plain, pick(config, "comboBox_downlink", 6), "C4:08 F8", "300 2300", {"index 8"},
-            "C", "comboBox_downlink=6");
-        row("downlink refused", 0, plain, answer(refuse, pick(config, "comboBox_downlink", 1)), "C4:01 F8",
-            "300 2300", {"index 1", "set downlink failed"}, "R", "");
+        row("downlink entry 2", plain, pick(C, "comboBox_downlink", 2), "C4:03 F8|300 2300|index 3|C|comboBox_downlink=2");
+        row("downlink entry 6", plain, pick(C, "comboBox_downlink", 6), "C4:08 F8|300 2300|index 8|C|comboBox_downlink=6");
+        row("downlink refused", plain, then(refuse, pick(C, "comboBox_downlink", 1)),
+            "C4:01 F8|300 2300|index 1/set downlink failed|R|");
 
         // Region and power in one byte, acknowledged.
-        row("region GITEIK, 33 with offset", 24, plain, pick(freq, "comboBox_region", 2), "C2:5f F8", "400 1000",
-            {"set power:  95", "Set Set power done"}, "C", "comboBox_region=2");
-        row("region CE, 28", 0, plain, pick(freq, "comboBox_region", 1), "C2:3c F8", "400 1000",
-            {"set power:  60", "Set Set power done"}, "C", "comboBox_region=1");
+        row("region GITEIK, 33 with offset", model(24), pick(F, "comboBox_region", 2),
+            "C2:5f F8|400 1000|set power:  95/Set Set power done|C|comboBox_region=2");
+        row("region CE, 28", plain, pick(F, "comboBox_region", 1),
+            "C2:3c F8|400 1000|set power:  60/Set Set power done|C|comboBox_region=1");
 
         // The configuration byte as last reported, with one bit changed.
-        row("antenna group 1", 0, generation(5, 0x05), press(freq, "pushButton_antenna_1"), "A0:01 F8", "400 2000",
-            {"Set SET ANTENNA 1 done"}, "C", "pushButton_antenna_1=on");
-        row("antenna group 2", 0, generation(5, 0x01), press(freq, "pushButton_antenna_2"), "A0:05 F8", "400 2000",
-            {"Set SET ANTENNA 2 done"}, "C", "pushButton_antenna_2=on");
-        row("ARQ off", 0, generation(5, 0x05), press(test, "radioButton_ARQ_disable"), "A0:04 F8", "400 2000",
-            {"Set SET ARQ ENABLE done"}, "C", "");
-        row("ARQ on", 0, generation(5, 0x04), press(test, "radioButton_ARQ_enable"), "A0:05 F8", "400 2000",
-            {"Set SET ARQ ENABLE done"}, "C", "");
+        row("antenna group 1", generation(5, 0x05), press(F, "pushButton_antenna_1"),
+            "A0:01 F8|400 2000|Set SET ANTENNA 1 done|C|pushButton_antenna_1=on");
+        row("antenna group 2", generation(5, 0x01), press(F, "pushButton_antenna_2"),
+            "A0:05 F8|400 2000|Set SET ANTENNA 2 done|C|pushButton_antenna_2=on");
+        row("ARQ off", generation(5, 0x05), press(T, "radioButton_ARQ_disable"), "A0:04 F8|400 2000|Set SET ARQ ENABLE done|C|");
+        row("ARQ on", generation(5, 0x04), press(T, "radioButton_ARQ_enable"), "A0:05 F8|400 2000|Set SET ARQ ENABLE done|C|");
         // Factory restore asks first (no parent, fixed size, Enter means No).
-        const Unit restorable = on_link([](sim::SimLink& l) {
-            l.updateSettings([&](sim::LinkSettings& s) { s.setConfigByte(0x04); s.baudIndex = 0; });
+        const Unit restorable = with([](sim::LinkSettings& s) {
+            s.setConfigByte(0x04);
+            s.baudIndex = 0;
         });
         auto restore = [](QMessageBox::StandardButton reply) {
             return Act([=](Window& h) {
@@ -462,145 +358,111 @@ private slots:
                 QVERIFY(!boxes.seen[0].parent && (boxes.seen[0].flags & Qt::MSWindowsFixedSizeDialogHint));
             });
         };
-        row("factory restore", 0, restorable, restore(QMessageBox::Yes), "A0:06 F8", "400 2000",
-            {"Set SET ARQ ENABLE done", "YES"}, "C", "comboBox_RadioRate=2");
-        row("factory restore declined", 0, restorable, restore(QMessageBox::No), "", "", {"NO"}, "", "");
-        row("factory restore: Enter means No", 0, restorable, [](Window& h) {
+        row("factory restore", restorable, restore(QMessageBox::Yes),
+            "A0:06 F8|400 2000|Set SET ARQ ENABLE done/YES|C|comboBox_RadioRate=2");
+        row("factory restore declined", restorable, restore(QMessageBox::No), "||NO||");
+        row("factory restore: Enter means No", restorable, [](Window& h) {
                 h.w->poll_timer()->stop();
                 QTimer enter;
-                QObject::connect(&enter, &QTimer::timeout, [&] {
-                    if (QWidget* box = QApplication::activeModalWidget()) {
-                        enter.stop();
+                QObject::connect(&enter, &QTimer::timeout, [] {
+                    if (QWidget* box = QApplication::activeModalWidget())
                         QTest::keyClick(box, Qt::Key_Return);
-                    }
                 });
                 enter.start(10);
                 h.w->on_pushButton_restore_clicked();
-            }, "", "", {"NO"}, "", "");
+            }, "||NO||");
 
         // Antennas, from the byte the unit last reported; refused, so that
         // each control's failure line shows.
-        auto antenna = [](int byte) { return on_link([=](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) { s.antennaByte = uint8_t(byte); }); }); };
-        row("automatic antenna off", 0, antenna(0x11), answer(refuse, press(test, "radioButton_diable_antenna")),
-            "EA:10 F8", "400 1000", {"Set disable antenna failed"}, "R", "");
-        row("first antenna", 0, antenna(0x11), answer(refuse, press(test, "radioButton_antenna_0")), "EA:01 F8",
-            "300 1000", {"disable antenna  failed"}, "R", "");
-        row("second antenna", 0, antenna(0x00), answer(refuse, press(test, "radioButton_antenna_1")), "EA:10 F8",
-            "300 1000", {"disable antenna  failed"}, "R", "");
-        row("second antenna, automatic kept", 0, antenna(0x11), press(test, "radioButton_antenna_1"), "EA:11 F8",
-            "300 1000", {}, "C", "");
-        row("automatic antenna on", 0, antenna(0x10), answer(refuse, press(test, "radioButton_enable_antenna")),
-            "EA:11 F8", "300 1000", {"enable antenna failed"}, "R", "");
+        auto antenna = [](int byte) { return with([=](sim::LinkSettings& s) { s.antennaByte = uint8_t(byte); }); };
+        row("automatic antenna off", antenna(0x11), then(refuse, press(T, "radioButton_diable_antenna")),
+            "EA:10 F8|400 1000|Set disable antenna failed|R|");
+        row("first antenna", antenna(0x11), then(refuse, press(T, "radioButton_antenna_0")),
+            "EA:01 F8|300 1000|disable antenna  failed|R|");
+        row("second antenna", antenna(0x00), then(refuse, press(T, "radioButton_antenna_1")),
+            "EA:10 F8|300 1000|disable antenna  failed|R|");
+        row("second antenna, automatic kept", antenna(0x11), press(T, "radioButton_antenna_1"), "EA:11 F8|300 1000||C|");
+        row("automatic antenna on", antenna(0x10), then(refuse, press(T, "radioButton_enable_antenna")),
+            "EA:11 F8|300 1000|enable antenna failed|R|");
 
         // The technician's controls on the test page.
-        row("bandwidth entry 2", 0, plain, pick(test, "comboBox_bandwidth", 2), "C6:02 F8", "400 1000",
-            {"set bandwidth:  2", "Set Set channel bandwidth done"}, "C", "");
-        row("bandwidth index cut to a byte", 0, plain,
-            call([](Wireless_Video_Link& w) { w.on_comboBox_bandwidth_activated(0x102); }), "C6:02 F8", "400 1000",
-            {"set bandwidth:  2", "Set Set channel bandwidth done"}, "C", "");
-        row("TDD up", 0, plain, press(test, "radioButton_up_mode"), "C8:01 F8", "400 1000",
-            {"set bandwidth:  1", "Set Set TDD Ratio done"}, "C", "");
-        row("TDD down", 0, plain, press(test, "radioButton_down_mode"), "C8:00 F8", "400 1000",
-            {"set bandwidth:  0", "Set Set TDD Ratio done"}, "C", "");
-        row("uplink entry 3", 0, plain, pick(test, "comboBox_uplink", 3), "D4:03 F8", "400 1000",
-            {"Set Set UPLINK MODE done"}, "C", "");
-        row("uplink unconfirmed", 0, plain,
-            answer([](sim::SimLink& l) { l.ignoreNextSettings(1); }, pick(test, "comboBox_uplink", 2)),
-            "D4:02 F8 F8 F8", "400 400 400 1000", {"Set Set UPLINK MODE timeout"}, "U", "");
+        const QString bandwidth = "C6:02 F8|400 1000|set bandwidth:  2/Set Set channel bandwidth done|C|";
+        row("bandwidth entry 2", plain, pick(T, "comboBox_bandwidth", 2), bandwidth);
+        row("bandwidth index cut to a byte", plain,
+            call([](Wireless_Video_Link& w) { w.on_comboBox_bandwidth_activated(0x102); }), bandwidth);
+        row("TDD up", plain, press(T, "radioButton_up_mode"), "C8:01 F8|400 1000|set bandwidth:  1/Set Set TDD Ratio done|C|");
+        row("TDD down", plain, press(T, "radioButton_down_mode"),
+            "C8:00 F8|400 1000|set bandwidth:  0/Set Set TDD Ratio done|C|");
+        row("uplink entry 3", plain, pick(T, "comboBox_uplink", 3), "D4:03 F8|400 1000|Set Set UPLINK MODE done|C|");
+        row("uplink unconfirmed", plain, then(ignore, pick(T, "comboBox_uplink", 2)),
+            "D4:02 F8 F8 F8|400 400 400 1000|Set Set UPLINK MODE timeout|U|");
         // The test-mode word: rate in byte 2, on/off in bit 31, unconfirmed.
-        row("test mode word", 0, plain, [](Window& h) {
+        row("test mode word", plain, [](Window& h) {
                 press("test", "TestMode")(h);
                 pick("test", "comboBox_test_downlink", 9)(h);
                 h.w->on_comboBox_test_downlink_activated(11);
                 press("test", "TestMode")(h);
-            }, "E8:00000080 E8:0000c080 E8:0000c000", "", {"index 9", "index 11", "downlink error"}, "S", "");
-        row("test downlink entries", 0, plain, [](Window& h) {
+            }, "E8:00000080 E8:0000c080 E8:0000c000||index 9/index 11/downlink error|S|");
+        row("test downlink entries", plain, [](Window& h) {
                 for (int entry : {1, 4, 8, 10})
                     pick("test", "comboBox_test_downlink", entry)(h);
-            }, "E8:00001000 E8:00004000 E8:00008000 E8:0000f000", "", {"index 1", "index 4", "index 8", "index 10"},
-            "S", "");
+            }, "E8:00001000 E8:00004000 E8:00008000 E8:0000f000||index 1/index 4/index 8/index 10|S|");
 
         // The Configure page's interfaces.
-        row("baud 57600", 0, plain, pick(config, "comboBox_RadioRate", 1), "CD:01 F8", "300 1000", {}, "C",
-            "comboBox_RadioRate=1");
-        row("baud 9600", 0, plain, pick(config, "comboBox_RadioRate", 0), "CD:00 F8", "300 1000", {}, "C",
-            "comboBox_RadioRate=0");
-        row("baud refused", 0, plain, answer(refuse, pick(config, "comboBox_RadioRate", 1)), "CD:01 F8", "300 1000",
-            {"set COM baundrate failed"}, "R", "comboBox_RadioRate=2");
-        const Unit sbus = on_link([](sim::SimLink& l) {
-            l.updateSettings([](sim::LinkSettings& s) { s.rcMode = 0; });
-        });
-        const Unit ppm = on_link([](sim::SimLink& l) {
-            l.updateSettings([](sim::LinkSettings& s) { s.rcMode = 1; });
-        });
-        row("PPM", 0, sbus, press(config, "radioButton_ppm"), "EB:01 F8", "300 1000", {}, "C", "radioButton_ppm=on");
-        row("S.Bus", 0, ppm, press(config, "radioButton_sbus"), "EB:00 F8", "300 1000", {}, "C",
-            "radioButton_sbus=on");
-        row("PPM refused", 0, sbus, answer(refuse, press(config, "radioButton_ppm")), "EB:01 F8", "300 1000",
-            {"set ppm  failed"}, "R", "radioButton_ppm=off");
-        row("S.Bus refused", 0, ppm, answer(refuse, press(config, "radioButton_sbus")), "EB:00 F8", "300 1000",
-            {"set sbus  failed"}, "R", "radioButton_sbus=off");
+        row("baud 57600", plain, pick(C, "comboBox_RadioRate", 1), "CD:01 F8|300 1000||C|comboBox_RadioRate=1");
+        row("baud 9600", plain, pick(C, "comboBox_RadioRate", 0), "CD:00 F8|300 1000||C|comboBox_RadioRate=0");
+        row("baud refused", plain, then(refuse, pick(C, "comboBox_RadioRate", 1)),
+            "CD:01 F8|300 1000|set COM baundrate failed|R|comboBox_RadioRate=2");
+        const Unit sbus = with([](sim::LinkSettings& s) { s.rcMode = 0; });
+        const Unit ppm = with([](sim::LinkSettings& s) { s.rcMode = 1; });
+        row("PPM", sbus, press(C, "radioButton_ppm"), "EB:01 F8|300 1000||C|radioButton_ppm=on");
+        row("S.Bus", ppm, press(C, "radioButton_sbus"), "EB:00 F8|300 1000||C|radioButton_sbus=on");
+        row("PPM refused", sbus, then(refuse, press(C, "radioButton_ppm")),
+            "EB:01 F8|300 1000|set ppm  failed|R|radioButton_ppm=off");
+        row("S.Bus refused", ppm, then(refuse, press(C, "radioButton_sbus")),
+            "EB:00 F8|300 1000|set sbus  failed|R|radioButton_sbus=off");
         // The datalink setting asks for no acknowledgement.
-        row("datalink USB", 0, on_link([](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) { s.setFlag(sim::kFlagDatalinkUsb, false); }); }),
-            press(config, "radioButton_usb"), "EE:5a", "1000", {}, "S", "radioButton_usb=on");
-        row("datalink UART", 0, on_link([](sim::SimLink& l) { l.updateSettings([&](sim::LinkSettings& s) { s.setFlag(sim::kFlagDatalinkUsb, true); }); }),
-            press(config, "radioButton_uart"), "EE:a5", "1000", {}, "S", "radioButton_uart=on");
+        row("datalink USB", with([](sim::LinkSettings& s) { s.setFlag(sim::kFlagDatalinkUsb, false); }),
+            press(C, "radioButton_usb"), "EE:5a|1000||S|radioButton_usb=on");
+        row("datalink UART", with([](sim::LinkSettings& s) { s.setFlag(sim::kFlagDatalinkUsb, true); }),
+            press(C, "radioButton_uart"), "EE:a5|1000||S|radioButton_uart=on");
         // The identity row shows with the multi settings (antenna group 2).
         auto identity = [](bool observer) {
-            return on_link([=](sim::SimLink& l) {
-                l.updateSettings([&](sim::LinkSettings& s) {
-                    s.setConfigByte(0x05);
-                    s.setFlag(sim::kFlagObserver, !observer);
-                });
+            return with([=](sim::LinkSettings& s) {
+                s.setConfigByte(0x05);
+                s.setFlag(sim::kFlagObserver, !observer);
             });
         };
-        row("Observer", 0, identity(true), press(config, "radioButton_RO"), "F0:01 F8", "400 2000",
-            {"Set ground send and recv done"}, "C", "radioButton_RO=on");
-        row("Observer, done on the third read", 0, identity(true),
-            answer([](sim::SimLink& l) { l.setStatusReadsUntilDone(3); }, press(config, "radioButton_RO")),
-            "F0:01 F8 F8 F8", "400 400 400 2000", {"Set ground send and recv done"}, "C", "");
-        row("Pilot refused", 0, identity(false), answer(refuse, press(config, "radioButton_RT")), "F0:00 F8",
-            "400 2000", {"Set ground send and recv failed"}, "R", "");
-        row("Pilot, unknown answer", 0, identity(false),
-            answer([](sim::SimLink& l) { l.answerNextSettingsWith(0x80); }, press(config, "radioButton_RT")),
-            "F0:00 F8 F8 F8", "400 400 400 2000", {"Set ground send and recv unknow error"}, "U", "");
+        row("Observer", identity(true), press(C, "radioButton_RO"),
+            "F0:01 F8|400 2000|Set ground send and recv done|C|radioButton_RO=on");
+        row("Pilot refused", identity(false), then(refuse, press(C, "radioButton_RT")),
+            "F0:00 F8|400 2000|Set ground send and recv failed|R|");
 
         // Link encryption: the panel's key, checked again by the window.
-        const Unit encrypted = on_link([](sim::SimLink& l) {
-            l.updateSettings([](sim::LinkSettings& s) { s.setEncryption(true, 0); });
-        });
-        const QString ascii = "warning: The key may only contain printable ASCII characters";
-        row("AES256 key from the panel", 0, encrypted, from_panel("click256 type:32 set"), key_wire(1, chars(32)),
-            "400 2000", {"Set encrypmt key done"}, "C", "radioButton_AES256=on");
-        row("AES128 key from the panel", 0, encrypted, from_panel("click128 type:16 set"), key_wire(0, chars(16)),
-            "400 2000", {"Set encrypmt key done"}, "C", "");
-        row("short key from the panel", 0, encrypted,
-            boxed({"warning: Key length must be 32"}, from_panel("click256 type:31 set")), "", "", {}, "", "");
-        row("key refused by the unit", 0, encrypted,
-            answer(refuse, call([](Wireless_Video_Link& w) { w.on_set_encrypt_key(chars(16)); })),
-            key_wire(0, chars(16)), "400 2000", {"Set encrypmt key failed"}, "R", "");
-        row("accented letters", 0, encrypted, boxed({ascii}, call([](Wireless_Video_Link& w) {
-                w.on_set_encrypt_key(chars(30) + QString::fromUtf8("éü"));
-            })), "", "", {"key character invalid"}, "", "");
-        row("20 characters", 0, encrypted,
-            call([](Wireless_Video_Link& w) { w.on_set_encrypt_key(chars(20)); }), "", "", {"key length invalid"}, "",
-            "");
-        row("encryption on: nothing to send", 0, encrypted, [](Window& h) { emit h.ui->widget_encry->enable_encry(true); },
-            "", "", {}, "", "");
-        row("encryption off", 0, encrypted, [](Window& h) { emit h.ui->widget_encry->enable_encry(false); },
-            "EF:00 F8", "400 2000", {"Set disable encry done"}, "C", "");
+        const Unit encrypted = with([](sim::LinkSettings& s) { s.setEncryption(true, 0); });
+        row("AES256 key from the panel", encrypted, from_panel("click256 type:32 set"),
+            key_wire(1, chars(32)) + "|400 2000|Set encrypmt key done|C|radioButton_AES256=on");
+        row("AES128 key from the panel", encrypted, from_panel("click128 type:16 set"),
+            key_wire(0, chars(16)) + "|400 2000|Set encrypmt key done|C|");
+        row("accented letters", encrypted, [](Window& h) {
+                BoxAnswerer boxes(QMessageBox::Yes);
+                h.w->on_set_encrypt_key(chars(30) + QString::fromUtf8("éü"));
+                QCOMPARE(boxes.texts(), QStringList{"warning: The key may only contain printable ASCII characters"});
+            }, "||key character invalid||");
+        row("20 characters", encrypted, call([](Wireless_Video_Link& w) { w.on_set_encrypt_key(chars(20)); }),
+            "||key length invalid||");
+        row("encryption on: nothing to send", encrypted, [](Window& h) { emit h.ui->widget_encry->enable_encry(true); },
+            "||||");
+        row("encryption off", encrypted, [](Window& h) { emit h.ui->widget_encry->enable_encry(false); },
+            "EF:00 F8|400 2000|Set disable encry done|C|");
     }
     void setting()
     {
-        QFETCH(int, model);
         QFETCH(Unit, unit);
         QFETCH(Act, act);
-        QFETCH(QString, wire);
-        QFETCH(QString, waits);
-        QFETCH(QStringList, debug);
-        QFETCH(QString, strip);
-        QFETCH(QString, after);
-        Window h(model, unit);
+        QFETCH(QString, expect);
+        const QStringList e = expect.split('|');
+        Window h(0, unit);
         QVERIFY(h.opened);
         h.w->poll_timer()->setInterval(20); // the next poll sooner
         QVERIFY(h.wait_poll());
@@ -610,13 +472,22 @@ private slots:
         act(h);
         if (QTest::currentTestFailed())
             return;
-        QCOMPARE(harness::wire(h.since(m)), wire);
-        check_transfers(h.since(m));
-        QCOMPARE(log.seen.join(' '), waits);
-        QCOMPARE(lines(capture), debug);
-        QCOMPARE(strip_of(h), ::strip(strip));
-        if (!wire.isEmpty())
+        QCOMPARE(wire(h.since(m)), e[0]);
+        // Every request of a setting: vendor type, no value or index, 2 s
+        // (the identity reads of a reconnection aside).
+        for (const sim::Transfer& t : h.since(m))
+            QVERIFY2((t.bRequest >= 0xE0 && t.bRequest <= 0xE3)
+                         || (t.bmRequestType == (t.bRequest == sim::kReqCommandStatus ? kIn : kOut) && t.wValue == 0
+                             && t.wIndex == 0 && t.timeout_ms == 2000u),
+                     qPrintable(QString::number(t.bRequest, 16)));
+        QCOMPARE(log.seen.join(' '), e[1]);
+        QCOMPARE(lines(capture), e[2].split('/', Qt::SkipEmptyParts));
+        QCOMPARE(h.w->findChild<QLabel*>("label_setting_result")->text(), strip(e[3]));
+        if (e[4] == "stopped")
+            QVERIFY(!h.w->poll_timer()->isActive());
+        else if (!e[0].isEmpty())
             QVERIFY(h.w->poll_timer()->isActive());
+        const QString after = e[4] == "stopped" ? "" : e[4];
         QTRY_VERIFY2(mismatches(h.w.get(), after).isEmpty(), qPrintable(mismatches(h.w.get(), after)));
     }
 
@@ -654,53 +525,47 @@ private slots:
         QVERIFY(!w->poll_timer()->isActive());
         for (const QString& line : lines(capture))
             QVERIFY2(!line.startsWith("Set ") && !line.endsWith("failed"), qPrintable(line));
-        QVERIFY(capture.contains("YES"));
-        QVERIFY(capture.contains("set freq: 2417"));
+        QVERIFY(capture.contains("YES") && capture.contains("set freq: 2417"));
     }
 
-    // The panel's rules for modes and keys, one row per series of steps.
+    // The panel's rules for modes and keys: the mode signals, the length of
+    // the key signalled (-1 none), the warning, the mode checked (0 none, the
+    // field read-only) and the length of the field's text.
     void panel_data()
     {
         QTest::addColumn<QString>("steps");
-        QTest::addColumn<int>("mode_signals");
-        QTest::addColumn<int>("sent");       // length of the key signalled, -1 none
-        QTest::addColumn<QString>("warning");
-        QTest::addColumn<int>("checked"); // 0 none (the field read-only), 128 (16 characters), 256 (32)
-        QTest::addColumn<int>("length");  // of the field's text
-        const QString w16 = "Key length must be 16", w32 = "Key length must be 32";
-        QTest::newRow("no mode: typing refused, set does nothing") << "type:5 set" << 0 << -1 << "" << 0 << 0;
-        QTest::newRow("no mode: a key already there is not sent") << "fill:16 set" << 0 << -1 << "" << 0 << 16;
-        QTest::newRow("AES128, 16") << "click128 type:16 set" << 1 << 16 << "" << 128 << 16;
-        QTest::newRow("AES128, 15") << "click128 type:15 set" << 1 << -1 << w16 << 128 << 15;
-        QTest::newRow("AES128, empty") << "click128 set" << 1 << -1 << w16 << 128 << 0;
-        QTest::newRow("AES128, 17th refused") << "click128 type:17" << 1 << -1 << "" << 128 << 16;
-        QTest::newRow("AES256, 32") << "click256 type:32 set" << 1 << 32 << "" << 256 << 32;
-        QTest::newRow("AES256, 31") << "click256 type:31 set" << 1 << -1 << w32 << 256 << 31;
-        QTest::newRow("AES256, 16") << "click256 type:16 set" << 1 << -1 << w32 << 256 << 16;
-        QTest::newRow("AES256, 33rd refused") << "click256 type:33" << 1 << -1 << "" << 256 << 32;
-        QTest::newRow("unit mode 0, 16") << "report0 type:16 set" << 0 << 16 << "" << 128 << 16;
-        QTest::newRow("unit mode 0, 17th refused") << "report0 type:17" << 0 << -1 << "" << 128 << 16;
-        QTest::newRow("unit mode 1, 32") << "report1 type:32 set" << 0 << 32 << "" << 256 << 32;
-        QTest::newRow("unit mode 1, 20") << "report1 type:20 set" << 0 << -1 << w32 << 256 << 20;
-        QTest::newRow("unit mode 1, 40 typed") << "report1 type:40" << 0 << -1 << "" << 256 << 32;
-        QTest::newRow("unit mode 2: none") << "report2" << 0 << -1 << "" << 0 << 0;
-        QTest::newRow("unit mode -1: none") << "report-1" << 0 << -1 << "" << 0 << 0;
-        QTest::newRow("report, then the user") << "report1 click128" << 1 << -1 << "" << 128 << 0;
+        QTest::addColumn<QString>("expect"); // "signals sent checked length|warning"
+        QTest::newRow("no mode: typing refused, set does nothing") << "type:5 set" << "0 -1 0 0";
+        QTest::newRow("no mode: a key already there is not sent") << "fill:16 set" << "0 -1 0 16";
+        QTest::newRow("AES128, 16") << "click128 type:16 set" << "1 16 128 16";
+        QTest::newRow("AES128, 15") << "click128 type:15 set" << "1 -1 128 15|Key length must be 16";
+        QTest::newRow("AES128, empty") << "click128 set" << "1 -1 128 0|Key length must be 16";
+        QTest::newRow("AES128, 17th refused") << "click128 type:17" << "1 -1 128 16";
+        QTest::newRow("AES256, 32") << "click256 type:32 set" << "1 32 256 32";
+        QTest::newRow("AES256, 31") << "click256 type:31 set" << "1 -1 256 31|Key length must be 32";
+        QTest::newRow("AES256, 16") << "click256 type:16 set" << "1 -1 256 16|Key length must be 32";
+        QTest::newRow("AES256, 33rd refused") << "click256 type:33" << "1 -1 256 32";
+        QTest::newRow("unit mode 0, 16") << "report0 type:16 set" << "0 16 128 16";
+        QTest::newRow("unit mode 0, 17th refused") << "report0 type:17" << "0 -1 128 16";
+        QTest::newRow("unit mode 1, 32") << "report1 type:32 set" << "0 32 256 32";
+        QTest::newRow("unit mode 1, 20") << "report1 type:20 set" << "0 -1 256 20|Key length must be 32";
+        QTest::newRow("unit mode 1, 40 typed") << "report1 type:40" << "0 -1 256 32";
+        QTest::newRow("unit mode 2: none") << "report2" << "0 -1 0 0";
+        QTest::newRow("unit mode -1: none") << "report-1" << "0 -1 0 0";
+        QTest::newRow("report, then the user") << "report1 click128" << "1 -1 128 0";
         // The poll goes on while the user types: the unit's report must not
         // undo a choice not yet sent.
-        QTest::newRow("the user's choice holds against the report") << "click256 report0" << 1 << -1 << "" << 256
-                                                                     << 0;
-        QTest::newRow("unknown report keeps the choice") << "click256 report7" << 1 << -1 << "" << 256 << 0;
-        QTest::newRow("status reports change nothing") << "status1 status0" << 0 << -1 << "" << 0 << 0;
+        QTest::newRow("the user's choice holds against the report") << "click256 report0" << "1 -1 256 0";
+        QTest::newRow("unknown report keeps the choice") << "click256 report7" << "1 -1 256 0";
+        QTest::newRow("status reports change nothing") << "status1 status0" << "0 -1 0 0";
     }
     void panel()
     {
         QFETCH(QString, steps);
-        QFETCH(int, mode_signals);
-        QFETCH(int, sent);
-        QFETCH(QString, warning);
-        QFETCH(int, checked);
-        QFETCH(int, length);
+        QFETCH(QString, expect);
+        const QStringList n = expect.section('|', 0, 0).split(' ');
+        const QString warning = expect.section('|', 1);
+        const int sent = n[1].toInt(), checked = n[2].toInt();
         Encry_Form form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -710,7 +575,7 @@ private slots:
         QSignalSpy keys(&form, &Encry_Form::set_encry);
         QSignalSpy enables(&form, &Encry_Form::enable_encry);
         p.steps(steps);
-        QCOMPARE(changed.count(), mode_signals);
+        QCOMPARE(changed.count(), n[0].toInt());
         QCOMPARE(keys.count(), sent < 0 ? 0 : 1);
         if (sent >= 0)
             QCOMPARE(keys.at(0).at(0).toString(), chars(sent));
@@ -722,7 +587,7 @@ private slots:
         QCOMPARE(p.aes256->isChecked(), checked == 256);
         QCOMPARE(p.key->isReadOnly(), checked == 0);
         QCOMPARE(p.key->maxLength(), checked == 256 ? 32 : 16);
-        QCOMPARE(p.key->text(), chars(length));
+        QCOMPARE(p.key->text(), chars(n[3].toInt()));
     }
 
     void panel_painted_and_retranslated()
@@ -737,8 +602,7 @@ private slots:
         p.aes128->setText("changed");
         QEvent change(QEvent::LanguageChange);
         QCoreApplication::sendEvent(&form, &change);
-        QCOMPARE(p.set->text(), QString("Set"));
-        QCOMPARE(p.aes128->text(), QString("AES128"));
+        QCOMPARE(p.set->text() + ' ' + p.aes128->text(), QString("Set AES128"));
     }
 
     // In the window: offered while a unit is connected only; the unit's
@@ -747,10 +611,7 @@ private slots:
     // follows the language.
     void panel_in_the_window()
     {
-        Window h(0, [](sim::SimUnit& u) { u.link().updateSettings([&](sim::LinkSettings& s) {
-            s.setEncryption(true, 1);
-            });
-        });
+        Window h(0, with([](sim::LinkSettings& s) { s.setEncryption(true, 1); }));
         QVERIFY(h.opened);
         h.w->poll_timer()->setInterval(20);
         Panel p(h.ui->widget_encry);
