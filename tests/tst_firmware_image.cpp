@@ -1,6 +1,6 @@
 // The pure parts of the upgrade: the image header, chunking, the checks that
-// refuse a damaged or foreign image (with the engine's and the page's
-// words for it), and the Update page's texts.
+// refuse a damaged or foreign image (with the engine's and the page's words
+// for it), and the Update page's texts.
 #include "firmware_image.h"
 #include "update_thread.h"
 #include "upgrade_control.h"
@@ -29,10 +29,10 @@ QByteArray header(std::initializer_list<Rec> records)
     return b;
 }
 
-const uint8_t* raw(const QByteArray& b)
-{
-    return reinterpret_cast<const uint8_t*>(b.constData());
-}
+// One record at 160 (the first one unless told).
+QByteArray one(uint32_t type, uint32_t length, int record = 0) { return header({{record, type, length, 160, 0}}); }
+
+const uint8_t* raw(const QByteArray& b) { return reinterpret_cast<const uint8_t*>(b.constData()); }
 
 } // namespace
 
@@ -55,23 +55,16 @@ private slots:
                 used << QString("%1:%2/%3/%4/%5").arg(k).arg(r.type, 0, 16).arg(r.length).arg(r.offset).arg(r.reserved, 0, 16);
         }
         QCOMPARE(used.join(' '), QString("0:84/2500/160/0 3:81/-1/200/7 5:85/10/-2147483648/0 9:89/16909060/1048576/deadbeef"));
-        // What write_header writes, parse_header reads back.
         QByteArray again(fw::kHeaderSize, '\0');
         fw::write_header(h, reinterpret_cast<uint8_t*>(again.data()));
         QCOMPARE(again, b);
-    }
-
-    void short_header_reads_as_unused()
-    {
-        // Record 1 is cut in the middle of its length field.
-        const QByteArray b = header({{0, 0x84, 100, 160, 0}, {1, 0x85, 0x11223344, 160, 0}});
-        const fw::ImageHeader h = fw::parse_header(raw(b), 22);
-        QCOMPARE(h[0].length, 100);
-        QCOMPARE(h[1].type, 0x85u);
-        QCOMPARE(h[1].length, 0x3344);
-        QCOMPARE(h[1].offset, 0);
+        // Cut in the middle of record 1's length field: the rest reads as unused.
+        const QByteArray two = header({{0, 0x84, 100, 160, 0}, {1, 0x85, 0x11223344, 160, 0}});
+        const fw::ImageHeader cut = fw::parse_header(raw(two), 22);
+        QCOMPARE(QString("%1 %2 %3 %4").arg(cut[0].length).arg(cut[1].type, 0, 16).arg(cut[1].length, 0, 16)
+                     .arg(cut[1].offset), QString("100 85 3344 0"));
         for (int k = 2; k < fw::kRecordCount; ++k)
-            QVERIFY(!h[size_t(k)].used());
+            QVERIFY(!cut[size_t(k)].used());
         QVERIFY(!fw::parse_header(nullptr, 160)[0].used());
     }
 
@@ -79,26 +72,23 @@ private slots:
     {
         QTest::addColumn<int>("length");
         QTest::addColumn<int>("chunk");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<int>("numoflast");
-        QTest::newRow("exact multiple, empty final") << 1024 << 1024 << 1 << 0;
-        QTest::newRow("two chunks and a rest") << 2500 << 1024 << 2 << 452;
-        QTest::newRow("shorter than a chunk") << 1023 << 1024 << 0 << 1023;
-        QTest::newRow("HI3516 100 bytes") << 100 << 64 << 1 << 36;
-        QTest::newRow("one byte") << 1 << 64 << 0 << 1;
-        QTest::newRow("largest") << 0x7FFFFFFF << 1024 << 2097151 << 1023;
-        QTest::newRow("no chunk size") << 100 << 0 << 0 << 0;
+        QTest::addColumn<QString>("split"); // full chunks + final transfer
+        QTest::newRow("exact multiple, empty final") << 1024 << 1024 << "1+0";
+        QTest::newRow("two chunks and a rest") << 2500 << 1024 << "2+452";
+        QTest::newRow("shorter than a chunk") << 1023 << 1024 << "0+1023";
+        QTest::newRow("HI3516 100 bytes") << 100 << 64 << "1+36";
+        QTest::newRow("one byte") << 1 << 64 << "0+1";
+        QTest::newRow("largest") << 0x7FFFFFFF << 1024 << "2097151+1023";
+        QTest::newRow("no chunk size") << 100 << 0 << "0+0";
     }
 
     void chunking()
     {
         QFETCH(int, length);
         QFETCH(int, chunk);
-        QFETCH(int, count);
-        QFETCH(int, numoflast);
+        QFETCH(QString, split);
         const fw::Chunking c = fw::chunk_payload(length, chunk);
-        QCOMPARE(c.count, count);
-        QCOMPARE(c.numoflast, numoflast);
+        QCOMPARE(QString("%1+%2").arg(c.count).arg(c.numoflast), split);
     }
 
     // What check_image finds, what the engine says when it refuses the
@@ -113,66 +103,57 @@ private slots:
 
         using F = fw::ImageFault;
         const qint64 largest = fw::max_image_size();
-        auto row = [](const char* name, const QByteArray& head, qint64 size, F fault, int record, const QString& said) {
-            QTest::newRow(name) << head << size << int(fault) << record << said;
+        const QString in = "Targets in this image: ", inv = "invalid image: record ";
+        auto outside = [&](int record) { return inv + QString::number(record) + " lies outside the file"; };
+        auto row = [](const QString& name, const QByteArray& head, qint64 size, F fault, int record, QString said) {
+            QTest::newRow(qPrintable(name)) << head << size << int(fault) << record << said;
         };
-        row("one record ending at the file's end", header({{0, 0x84, 100, 160, 0}}), 260, F::None, -1,
-            "Targets in this image: MCU1 (100 bytes)");
+        row("one record ending at the file's end", one(0x84, 100), 260, F::None, -1, in + "MCU1 (100 bytes)");
         row("all nine targets",
             header({{0, 0x81, 10, 160, 0}, {1, 0x82, 10, 170, 0}, {2, 0x83, 10, 180, 0}, {3, 0x84, 10, 190, 0},
                     {4, 0x85, 10, 200, 0}, {5, 0x86, 10, 210, 0}, {6, 0x87, 10, 220, 0}, {7, 0x88, 10, 230, 0},
                     {8, 0x89, 10, 240, 0}}),
             250, F::None, -1,
-            "Targets in this image: bootloader (10 bytes), kernel (10 bytes), file system (10 bytes), MCU1 (10 "
-            "bytes), FPGA (10 bytes), MCU2 (10 bytes), EDID (10 bytes), HI3516 (10 bytes), HI3798 (10 bytes)");
+            in + "bootloader (10 bytes), kernel (10 bytes), file system (10 bytes), MCU1 (10 bytes), FPGA (10 bytes), "
+                 "MCU2 (10 bytes), EDID (10 bytes), HI3516 (10 bytes), HI3798 (10 bytes)");
         row("no used record: nothing to send", header({}), 160, F::None, -1,
             "This image holds no target: nothing would be sent.");
         row("unknown type in an unused record is ignored", header({{0, 0x42, 0, 0xFFFFFFFF, 0}, {1, 0x85, 4, 160, 0}}),
-            164, F::None, -1, "Targets in this image: FPGA (4 bytes)");
+            164, F::None, -1, in + "FPGA (4 bytes)");
         row("payloads may overlap each other and the header", header({{0, 0x84, 100, 0, 0}, {1, 0x85, 100, 50, 0}}),
-            160, F::None, -1, "Targets in this image: MCU1 (100 bytes), FPGA (100 bytes)");
+            160, F::None, -1, in + "MCU1 (100 bytes), FPGA (100 bytes)");
         row("empty file", QByteArray(), 0, F::ShortHeader, -1, "read file error!");
         row("file shorter than the header", header({{0, 0x84, 10, 100, 0}}).left(120), 120, F::ShortHeader, -1,
             "image file too short!");
         row("unknown type in a used record", header({{0, 0x84, 10, 160, 0}, {4, 0x8A, 10, 160, 0}}), 170,
-            F::UnknownType, 4, "invalid image: record 4 has unknown type 0x8a");
-        row("type zero", header({{0, 0x00, 10, 160, 0}}), 170, F::UnknownType, 0,
-            "invalid image: record 0 has unknown type 0x0");
-        row("type just below the table", header({{0, 0x80, 10, 160, 0}}), 170, F::UnknownType, 0,
-            "invalid image: record 0 has unknown type 0x80");
-        row("type with a high byte", header({{0, 0x184, 10, 160, 0}}), 170, F::UnknownType, 0,
-            "invalid image: record 0 has unknown type 0x184");
-        row("code in the wrong byte", header({{0, 0x8400, 10, 160, 0}}), 170, F::UnknownType, 0,
-            "invalid image: record 0 has unknown type 0x8400");
-        row("negative length", header({{2, 0x85, 0xFFFFFF00, 160, 0}}), 1000, F::BadLength, 2,
-            "invalid image: record 2 has invalid length -256");
-        row("negative offset", header({{1, 0x85, 10, 0xFFFFFFF0, 0}}), 1000, F::OutsideFile, 1,
-            "invalid image: record 1 lies outside the file");
-        row("one byte past the end", header({{0, 0x84, 101, 160, 0}}), 260, F::OutsideFile, 0,
-            "invalid image: record 0 lies outside the file");
-        row("offset past the end", header({{0, 0x84, 1, 300, 0}}), 260, F::OutsideFile, 0,
-            "invalid image: record 0 lies outside the file");
+            F::UnknownType, 4, inv + "4 has unknown type 0x8a");
+        row("type zero", one(0x00, 10), 170, F::UnknownType, 0, inv + "0 has unknown type 0x0");
+        row("type just below the table", one(0x80, 10), 170, F::UnknownType, 0, inv + "0 has unknown type 0x80");
+        row("type with a high byte", one(0x184, 10), 170, F::UnknownType, 0, inv + "0 has unknown type 0x184");
+        row("code in the wrong byte", one(0x8400, 10), 170, F::UnknownType, 0, inv + "0 has unknown type 0x8400");
+        row("negative length", one(0x85, 0xFFFFFF00, 2), 1000, F::BadLength, 2, inv + "2 has invalid length -256");
+        row("negative offset", header({{1, 0x85, 10, 0xFFFFFFF0, 0}}), 1000, F::OutsideFile, 1, outside(1));
+        row("one byte past the end", one(0x84, 101), 260, F::OutsideFile, 0, outside(0));
+        row("offset past the end", header({{0, 0x84, 1, 300, 0}}), 260, F::OutsideFile, 0, outside(0));
         row("sum overflows 32 bits", header({{0, 0x84, 0x7FFFFFFF, 0x7FFFFFFF, 0}}), 0x7FFFFFFF, F::OutsideFile, 0,
-            "invalid image: record 0 lies outside the file");
+            outside(0));
         row("first fault in record order wins", header({{1, 0x84, 1, 5000, 0}, {3, 0x99, 1, 160, 0}}), 161,
-            F::OutsideFile, 1, "invalid image: record 1 lies outside the file");
+            F::OutsideFile, 1, outside(1));
         row("EDID record over while a larger target's would fit",
             header({{0, 0x83, 2 << 20, 160, 0}, {1, 0x87, 64 * 1024 + 1, 160, 0}}), 160 + (2 << 20), F::TooLarge, 1,
-            "invalid image: record 1 is too large for EDID: 65537 bytes, at most 65536");
-        row("2 GiB file, one MCU1 record spanning it", header({{0, 0x84, 0x7FFFFFFFu - 159, 160, 0}}), 0x80000000LL,
-            F::TooLarge, 0, "invalid image: record 0 is too large for MCU1: 2147483488 bytes, at most 4194304");
-        row("file at the largest image size", header({{0, 0x84, 10, 160, 0}}), largest, F::None, -1,
-            "Targets in this image: MCU1 (10 bytes)");
-        row("file one byte over the largest image size", header({{0, 0x84, 10, 160, 0}}), largest + 1,
-            F::FileTooLarge, -1, QString("image file too large: %1 bytes, at most %2").arg(largest + 1).arg(largest));
+            inv + "1 is too large for EDID: 65537 bytes, at most 65536");
+        row("2 GiB file, one MCU1 record spanning it", one(0x84, 0x7FFFFFFFu - 159), 0x80000000LL, F::TooLarge, 0,
+            inv + "0 is too large for MCU1: 2147483488 bytes, at most 4194304");
+        row("file at the largest image size", one(0x84, 10), largest, F::None, -1, in + "MCU1 (10 bytes)");
+        row("file one byte over the largest image size", one(0x84, 10), largest + 1, F::FileTooLarge, -1,
+            QString("image file too large: %1 bytes, at most %2").arg(largest + 1).arg(largest));
         row("record faults come before the file's size", header({{0, 0x84, 10, 160, 0}, {2, 0x99, 10, 160, 0}}),
-            largest + 1, F::UnknownType, 2, "invalid image: record 2 has unknown type 0x99");
+            largest + 1, F::UnknownType, 2, inv + "2 has unknown type 0x99");
         // What the "Simulated unit" window saves for a first try.
         const QByteArray sample = upgrade_ui::sample_image(), cut = upgrade_ui::sample_image(true);
         row("the sample image", sample.left(160), sample.size(), F::None, -1,
-            "Targets in this image: MCU1 (24576 bytes), FPGA (40960 bytes)");
-        row("the sample image cut short", cut.left(160), cut.size(), F::OutsideFile, 1,
-            "invalid image: record 1 lies outside the file");
+            in + "MCU1 (24576 bytes), FPGA (40960 bytes)");
+        row("the sample image cut short", cut.left(160), cut.size(), F::OutsideFile, 1, outside(1));
 
         // Each target's largest payload, and one byte more.
         const struct { uint32_t type; const char* name; int32_t max; } limits[] = {
@@ -181,15 +162,11 @@ private slots:
             {0x87, "EDID", 64 << 10},      {0x88, "HI3516", 256 << 20}, {0x89, "HI3798", 256 << 20},
         };
         for (const auto& l : limits) {
-            for (const int over : {0, 1}) {
-                const uint32_t length = uint32_t(l.max + over);
-                QTest::addRow("%s %s", l.name, over ? "one byte over its limit" : "at its limit")
-                    << header({{0, l.type, length, 160, 0}}) << qint64(160 + length)
-                    << int(over ? F::TooLarge : F::None) << (over ? 0 : -1)
-                    << (over ? QString("invalid image: record 0 is too large for %1: %2 bytes, at most %3")
-                                   .arg(l.name).arg(length).arg(l.max)
-                             : QString("Targets in this image: %1 (%2 bytes)").arg(l.name).arg(length));
-            }
+            const uint32_t at = uint32_t(l.max);
+            const QString n = l.name;
+            row(n + " at its limit", one(l.type, at), 160 + at, F::None, -1, in + n + QString(" (%1 bytes)").arg(at));
+            row(n + " one byte over its limit", one(l.type, at + 1), 161 + at, F::TooLarge, 0,
+                inv + QString("0 is too large for %1: %2 bytes, at most %3").arg(n).arg(at + 1).arg(at));
         }
     }
 
@@ -219,14 +196,13 @@ private slots:
         QTest::addColumn<QString>("serial");
         QTest::addColumn<QString>("hi3798");
         QTest::addColumn<QString>("unitLines");
+        const QString read = "\nFirmware: 1.2.3\nBaseband: 20304";
         QTest::newRow("ground unit") << 2 << "QL24G0000001" << ""
-                                     << "Unit: ground unit, serial number QL24G0000001\nFirmware: 1.2.3\nBaseband: 20304";
-        QTest::newRow("air unit with an HI3798")
-            << 1 << "QL24A0000001" << "V1.0.5"
-            << "Unit: air unit, serial number QL24A0000001\nFirmware: 1.2.3\nBaseband: 20304\nHI3798: V1.0.5";
+                                     << "Unit: ground unit, serial number QL24G0000001" + read;
+        QTest::newRow("air unit with an HI3798") << 1 << "QL24A0000001" << "V1.0.5"
+            << "Unit: air unit, serial number QL24A0000001" + read + "\nHI3798: V1.0.5";
         QTest::newRow("nothing read yet") << 0 << "" << ""
-                                          << "Unit: unit of unknown type, serial number not read\nFirmware: not "
-                                             "read\nBaseband: not read";
+            << "Unit: unit of unknown type, serial number not read\nFirmware: not read\nBaseband: not read";
     }
 
     void confirmation_text()
@@ -276,20 +252,16 @@ private slots:
         QTest::addColumn<bool>("timed");
         QTest::addColumn<uint>("type");
         QTest::addColumn<QString>("said");
+        const QString head = "The last upgrade did not end: the tool stopped ", as = "as it began to flash ";
+        const QString began = " It began at 2024-05-06 07:08", on = " on the unit QL24G0000001.";
         const QString tail = " The unit may need this upgrade again.";
         QTest::newRow("stopped before the first target")
-            << "/i/a.bin" << "QL24G0000001" << true << 0u
-            << "The last upgrade did not end: the tool stopped as it began to flash /i/a.bin. It began at "
-               "2024-05-06 07:08 on the unit QL24G0000001." + tail;
-        QTest::newRow("stopped during the FPGA")
-            << "/i/a.bin" << "QL24G0000001" << true << 0x85u
-            << "The last upgrade did not end: the tool stopped while it was flashing FPGA from /i/a.bin. It began at "
-               "2024-05-06 07:08 on the unit QL24G0000001." + tail;
-        QTest::newRow("no serial number read") << "/i/a.bin" << "" << true << 0u
-            << "The last upgrade did not end: the tool stopped as it began to flash /i/a.bin. It began at "
-               "2024-05-06 07:08." + tail;
-        QTest::newRow("record cut short by the crash")
-            << "" << "" << false << 0u << "The last upgrade did not end: the tool stopped as it began to flash an image." + tail;
+            << "/i/a.bin" << "QL24G0000001" << true << 0u << head + as + "/i/a.bin." + began + on + tail;
+        QTest::newRow("stopped during the FPGA") << "/i/a.bin" << "QL24G0000001" << true << 0x85u
+            << head + "while it was flashing FPGA from /i/a.bin." + began + on + tail;
+        QTest::newRow("no serial number read")
+            << "/i/a.bin" << "" << true << 0u << head + as + "/i/a.bin." + began + "." + tail;
+        QTest::newRow("record cut short by the crash") << "" << "" << false << 0u << head + as + "an image." + tail;
     }
 
     void interrupted_text()

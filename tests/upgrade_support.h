@@ -1,7 +1,6 @@
-// Shared helpers of the upgrade tests: the engine's test clock, image
-// files built from records, the wire as tokens, the engine's signals in
-// order, a stand-in for the window around an engine, and a closer of
-// message boxes.
+// Shared helpers of the upgrade tests: the engine's test clock, image files
+// built from records, the wire as tokens, the engine's signals in order, and
+// a stand-in for the window around an engine.
 #pragma once
 
 #include "testsupport.h"
@@ -32,16 +31,10 @@ namespace upgrade_support {
 using namespace testsupport;
 using Up = sim::SimUpgrade;
 
-// ------------------------------------------------------------ the window's defaults
-
-// The window asks before it flashes: a test that clicks "Upgrade" means
-// it, unless it puts a question of its own in place. The record of a run
-// in progress goes to a folder of the test program's own, never to the
-// user's application data.
-inline bool answer_yes(QWidget*, const QString&, const QString&)
-{
-    return true;
-}
+// A test that clicks "Upgrade" means it, unless it puts a question of its
+// own in place; the record of a run goes to the test's own folder, never to
+// the user's application data.
+inline bool answer_yes(QWidget*, const QString&, const QString&) { return true; }
 
 inline QString process_record_folder()
 {
@@ -55,16 +48,12 @@ inline const bool g_upgrade_defaults = [] {
     return true;
 }();
 
-// ------------------------------------------------------------ the clock
-
-// The engine's pauses are recorded; a test may run them faster, or not wait
-// them at all (divisor 0). The engine's own constants are what is
-// recorded. (std::mutex, not QMutex: ThreadSanitizer sees the order it
-// gives.)
+// The engine's pauses, recorded as its constants ask for them, waited
+// divided by g_divisor (0: not at all). g_before_sleep runs on the engine's
+// thread before each one. (std::mutex: ThreadSanitizer sees its order.)
 inline std::atomic<int> g_divisor{1};
 inline std::mutex g_sleep_mutex;
 inline QList<int> g_sleeps;
-// Called on the engine's thread before a pause of that many ms.
 inline std::function<void(int)> g_before_sleep;
 
 inline void test_sleep(int ms)
@@ -81,13 +70,25 @@ inline void test_sleep(int ms)
         QThread::usleep(static_cast<unsigned long>(ms) * 1000 / static_cast<unsigned long>(g_divisor.load()));
 }
 
+inline void set_before_sleep(std::function<void(int)> hook)
+{
+    std::lock_guard<std::mutex> lock(g_sleep_mutex);
+    g_before_sleep = std::move(hook);
+}
+
+// Forgets the recorded pauses and the hook.
+inline void reset_sleeps()
+{
+    std::lock_guard<std::mutex> lock(g_sleep_mutex);
+    g_sleeps.clear();
+    g_before_sleep = nullptr;
+}
+
 inline QList<int> recorded_sleeps()
 {
     std::lock_guard<std::mutex> lock(g_sleep_mutex);
     return g_sleeps;
 }
-
-// ------------------------------------------------------------ images
 
 inline QByteArray payload(int size, int seed)
 {
@@ -117,46 +118,32 @@ inline void put32(QByteArray& b, int at, uint32_t v)
 inline QByteArray build_image(const QList<Part>& records, bool scatter = false)
 {
     QByteArray image(fw::kHeaderSize, '\0');
-    QList<int> order;
-    for (int k = 0; k < records.size(); ++k)
-        order << k;
-    if (scatter)
-        std::reverse(order.begin(), order.end());
-    for (int k : order) {
-        const Part& p = records[k];
-        if (!p.type)
+    for (int i = 0; i < records.size(); ++i) {
+        const int k = scatter ? records.size() - 1 - i : i;
+        if (!records[k].type)
             continue;
         if (scatter)
             image += payload(37, 1000 + k);
-        const int offset = image.size();
-        image += p.data;
-        put32(image, k * 16, p.type);
-        put32(image, k * 16 + 4, uint32_t(p.data.size()));
-        put32(image, k * 16 + 8, uint32_t(offset));
-        put32(image, k * 16 + 12, 0xA5A5A5A5u); // reserved: any value
+        const uint32_t fields[] = {records[k].type, uint32_t(records[k].data.size()), uint32_t(image.size()),
+                                   0xA5A5A5A5u}; // reserved: any value
+        for (int f = 0; f < 4; ++f)
+            put32(image, k * 16 + 4 * f, fields[f]);
+        image += records[k].data;
     }
     return image;
 }
 
 inline QString write_file(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
 {
-    const QString path = dir.filePath(name);
-    QFile f(path);
+    QFile f(dir.filePath(name));
     f.open(QIODevice::WriteOnly | QIODevice::Truncate);
     f.write(bytes);
-    f.close();
-    return path;
+    return f.fileName();
 }
 
-inline std::vector<uint8_t> bytes(const QByteArray& b)
-{
-    return std::vector<uint8_t>(b.begin(), b.end());
-}
+inline std::vector<uint8_t> bytes(const QByteArray& b) { return std::vector<uint8_t>(b.begin(), b.end()); }
 
-// ------------------------------------------------------------ the wire
-
-// The unit's device that is on the bus now (a new one after the MCU2
-// restart), or null.
+// The unit's device on the bus now (a new one after the MCU2 restart), or null.
 inline std::shared_ptr<sim::SimDevice> current_device(const sim::SimUnit& unit)
 {
     for (const auto& d : sim::VirtualBus::instance().devices())
@@ -165,21 +152,16 @@ inline std::shared_ptr<sim::SimDevice> current_device(const sim::SimUnit& unit)
     return nullptr;
 }
 
-// All transfers the unit saw, on every device it has been (it comes back
-// as a new device after the MCU2 restart), in time order.
+// All transfers the unit saw, on every device it has been, in time order.
 inline std::vector<sim::Transfer> wire(const std::shared_ptr<sim::SimDevice>& first)
 {
-    std::vector<std::shared_ptr<sim::SimDevice>> devs{first};
+    std::vector<sim::Transfer> all = first->log();
     for (const auto& d : sim::VirtualBus::instance().devices())
-        if (d != first && &d->unit() == &first->unit())
-            devs.push_back(d);
-    std::vector<sim::Transfer> all;
-    for (const auto& d : devs) {
-        const auto log = d->log();
-        all.insert(all.end(), log.begin(), log.end());
-    }
-    std::stable_sort(all.begin(), all.end(),
-                     [](const sim::Transfer& a, const sim::Transfer& b) { return a.t_us < b.t_us; });
+        if (d != first && &d->unit() == &first->unit()) {
+            const auto log = d->log();
+            all.insert(all.end(), log.begin(), log.end());
+        }
+    std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.t_us < b.t_us; });
     return all;
 }
 
@@ -195,21 +177,16 @@ inline QStringList tokens(const std::vector<sim::Transfer>& log, bool upgrade_on
 {
     QStringList out;
     for (const sim::Transfer& t : log) {
-        QString s;
-        if (t.kind == sim::Transfer::Bulk) {
-            s = QStringLiteral("W%1").arg(t.data.size());
-        } else {
+        QString s = QStringLiteral("W%1").arg(t.data.size());
+        if (t.kind != sim::Transfer::Bulk) {
             if (upgrade_only && !upgrade_code(t.bRequest))
                 continue;
             s = QString::number(t.bRequest, 16).toUpper();
             if (!(t.bmRequestType & 0x80) && !t.data.empty() && (timed || t.wLength == 1))
-                s += '=' + QByteArray(reinterpret_cast<const char*>(t.data.data()), int(t.data.size())).toHex().toUpper();
+                s += '=' + QByteArray(reinterpret_cast<const char*>(t.data.data()), int(t.data.size())).toHex()
+                                 .toUpper();
         }
-        if (timed)
-            s += QStringLiteral("@%1").arg(t.timeout_ms);
-        if (t.result < 0)
-            s += QLatin1Char('!');
-        out << s;
+        out << s + (timed ? QStringLiteral("@%1").arg(t.timeout_ms) : QString()) + (t.result < 0 ? "!" : "");
     }
     return out;
 }
@@ -218,25 +195,18 @@ inline QStringList tokens(const std::vector<sim::Transfer>& log, bool upgrade_on
 inline QString sequence(const QStringList& toks)
 {
     QStringList out;
-    for (int i = 0; i < toks.size();) {
-        int j = i;
+    for (int i = 0, j = 0; i < toks.size(); i = j) {
         while (j < toks.size() && toks[j] == toks[i])
             ++j;
         out << (j - i > 1 ? QStringLiteral("%1*%2").arg(toks[i]).arg(j - i) : toks[i]);
-        i = j;
     }
     return out.join(QLatin1Char(' '));
 }
 
-inline int count_of(const QStringList& toks, const QString& tok)
-{
-    return int(std::count(toks.begin(), toks.end(), tok));
-}
-
-// ------------------------------------------------------------ one run
+inline int count_of(const QStringList& toks, const QString& tok) { return int(toks.count(tok)); }
 
 // What the engine told the window, in order: "M:" message, "D:" debug
-// line, "P:" progress, and its requests for help.
+// line, "P:" progress, and its requests for help. The engine's thread adds.
 class Events
 {
 public:
@@ -267,11 +237,7 @@ public:
             out << p.toInt();
         return out;
     }
-    QString last_message() const
-    {
-        const QStringList m = messages();
-        return m.isEmpty() ? QString() : m.last();
-    }
+    QString last_message() const { return messages().value(messages().size() - 1); }
     bool has(const QString& e) const { return all().contains(e); }
     void clear()
     {
@@ -280,46 +246,37 @@ public:
     }
 
 private:
-    mutable std::mutex m; // the engine's thread adds too
+    mutable std::mutex m;
     QStringList list;
 };
 
 inline void watch(updateThread* engine, QObject* context, Events* ev)
 {
-    QObject::connect(engine, &updateThread::refresh_update_text, context,
-                     [ev](QString t) { ev->add(QStringLiteral("M:") + t); });
-    QObject::connect(engine, &updateThread::refresh_debug_text, context,
-                     [ev](QString t) { ev->add(QStringLiteral("D:") + t); });
+    auto note = [ev](const char* e) { return [ev, e] { ev->add(QLatin1String(e)); }; };
+    QObject::connect(engine, &updateThread::refresh_update_text, context, [ev](QString t) { ev->add("M:" + t); });
+    QObject::connect(engine, &updateThread::refresh_debug_text, context, [ev](QString t) { ev->add("D:" + t); });
     QObject::connect(engine, &updateThread::refresh_horizen_value, context,
                      [ev](int v) { ev->add(QStringLiteral("P:%1").arg(v)); });
-    QObject::connect(engine, &updateThread::fpga_upfailed, context,
-                     [ev] { ev->add(QStringLiteral("fpga_upfailed")); });
-    QObject::connect(engine, &updateThread::mcu2_restart, context,
-                     [ev] { ev->add(QStringLiteral("mcu2_restart")); });
-    QObject::connect(engine, &updateThread::inqure_hi3798_version, context,
-                     [ev] { ev->add(QStringLiteral("asked for the HI3798")); });
-    QObject::connect(engine, &updateThread::isdone, context, [ev] { ev->add(QStringLiteral("isdone")); });
+    QObject::connect(engine, &updateThread::fpga_upfailed, context, note("fpga_upfailed"));
+    QObject::connect(engine, &updateThread::mcu2_restart, context, note("mcu2_restart"));
+    QObject::connect(engine, &updateThread::inqure_hi3798_version, context, note("asked for the HI3798"));
+    QObject::connect(engine, &updateThread::isdone, context, note("isdone"));
 }
 
 // Plays the window for an engine of its own: a libusb handle on the unit,
-// closed and reopened around the MCU2 restart, and the HI3798 answer.
-// Both answers are given on the engine's thread, at once.
+// closed and reopened around the MCU2 restart, and the HI3798 answer, both
+// given on the engine's thread at once.
 class Harness
 {
 public:
     bool hi3798_ready = true;
     // When set, the reopen after the MCU2 restart waits until the unit's
-    // restart is over (it plays the window's 4 s wait without waiting it).
+    // restart is over (the window's 4 s wait, not waited).
     sim::SimUpgrade* restarting = nullptr;
     // Called with the engine before it starts (to connect to it).
     std::function<void(updateThread*)> on_engine;
 
-    bool open()
-    {
-        if (libusb_init(&ctx) < 0)
-            return false;
-        return reopen();
-    }
+    bool open() { return libusb_init(&ctx) >= 0 && reopen(); }
 
     bool reopen()
     {
@@ -333,13 +290,13 @@ public:
 
     void close_handle()
     {
-        if (handle) {
-            QMutexLocker lock(&usb_mutex);
-            usb::retire_handle_locked(handle);
-            libusb_release_interface(handle, 0);
-            libusb_close(handle);
-            handle = nullptr;
-        }
+        if (!handle)
+            return;
+        QMutexLocker lock(&usb_mutex);
+        usb::retire_handle_locked(handle);
+        libusb_release_interface(handle, 0);
+        libusb_close(handle);
+        handle = nullptr;
     }
 
     void close()
@@ -367,12 +324,12 @@ public:
                 if (!open) {
                     engine.set_dev_handle(nullptr);
                     close_handle();
-                } else {
-                    if (restarting)
-                        restarting->waitRestartIdle(std::chrono::seconds(10));
-                    reopen();
-                    engine.set_dev_handle(handle);
+                    return;
                 }
+                if (restarting)
+                    restarting->waitRestartIdle(std::chrono::seconds(10));
+                reopen();
+                engine.set_dev_handle(handle);
             },
             Qt::DirectConnection);
         QObject::connect(
@@ -403,21 +360,11 @@ public:
 constexpr uint32_t kMcu1 = 0x84, kFpga = 0x85, kBoot = 0x81, kKernel = 0x82, kFs = 0x83, kMcu2 = 0x86,
                kEdid = 0x87, kHi3516 = 0x88, kHi3798 = 0x89;
 
+// The simulator numbers the targets as the engine does.
 inline Up::Target sim_target(uint32_t type)
 {
-    switch (type) {
-    case kMcu1: return Up::Mcu1;
-    case kFpga: return Up::Fpga;
-    case kBoot: return Up::Bootloader;
-    case kKernel: return Up::Kernel;
-    case kFs: return Up::FileSystem;
-    case kMcu2: return Up::Mcu2;
-    case kEdid: return Up::Edid;
-    case kHi3516: return Up::Hi3516;
-    case kHi3798: return Up::Hi3798;
-    default: return Up::NoTarget;
-    }
+    const fw::Target* t = fw::find_target(type);
+    return t ? Up::Target(t->index) : Up::NoTarget;
 }
-
 
 } // namespace upgrade_support
