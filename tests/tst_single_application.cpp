@@ -1,12 +1,11 @@
 // One copy per user and id: later starts see the running copy and their
 // message reaches it; stale sockets and simultaneous starts are survived.
-//
-// The test binary is its own helper process: started with --serve or --send
-// it plays another copy of the application instead of running the tests.
+// Started with --serve or --send, the test binary plays another copy of the
+// application instead of running the tests.
+#include "testsupport.h"
+
 #include "single_application.h"
 
-#include <QDir>
-#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
@@ -14,31 +13,20 @@
 #include <QWidget>
 #include <QtEndian>
 #include <QtTest>
-
 #include <cstdio>
-#include <cstring>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
+
+using testsupport::wait_for;
 
 namespace {
 
-void say(const QByteArray& line)
-{
-    std::fputs(line.constData(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
+void say(const QByteArray& line) { std::printf("%s\n", line.constData()); std::fflush(stdout); }
 
-// Helper process: one more copy that stays up until its first message, which
-// it prints (hex) before it quits.
+// Another copy that stays up until its first message, which it prints (hex).
 int serve(const QString& id, int& argc, char** argv)
 {
     SingleApplication app(id, argc, argv);
-    if (app.isRunning()) {
-        say("running");
-        return 0;
-    }
+    if (app.isRunning())
+        return say("running"), 0;
     QObject::connect(&app, &SingleApplication::messageReceived, &app, [&app](const QString& message) {
         say("message " + message.toUtf8().toHex());
         app.quit();
@@ -47,22 +35,18 @@ int serve(const QString& id, int& argc, char** argv)
     return app.exec();
 }
 
-// Helper process: a later start that sends its standard input as message.
-// Exit code 0 delivered, 2 not delivered, 3 nobody running.
+// A later start that sends its standard input: exit code 0 delivered, 2 not
+// delivered, 3 nobody running.
 int send(const QString& id, int timeout, int& argc, char** argv)
 {
     QFile in;
-    if (!in.open(stdin, QIODevice::ReadOnly))
-        return 4;
-    const QString message = QString::fromUtf8(in.readAll());
+    const QString message = in.open(stdin, QIODevice::ReadOnly) ? QString::fromUtf8(in.readAll()) : "unread";
     SingleApplication app(id, argc, argv);
-    if (!app.isRunning())
-        return 3;
-    return app.sendMessage(message, timeout) ? 0 : 2;
+    return !app.isRunning() ? 3 : app.sendMessage(message, timeout) ? 0 : 2;
 }
 
-// The test process's own application object; it shows how many receivers
-// the activation link has.
+// The test process's own application; it shows how many receivers the
+// activation link has.
 class ProbeApplication : public SingleApplication
 {
 public:
@@ -70,83 +54,44 @@ public:
     int messageReceivers() const { return receivers(SIGNAL(messageReceived(QString))); }
 };
 
-ProbeApplication* the_app()
-{
-    return static_cast<ProbeApplication*>(QCoreApplication::instance());
-}
+ProbeApplication* the_app() { return static_cast<ProbeApplication*>(QCoreApplication::instance()); }
 
 QString the_id;
-
-QString socket_path(const QString& id)
-{
-    return QDir(QDir::tempPath()).filePath(single_instance_server_name(id));
-}
 
 QProcess* start_helper(QObject* parent, const QStringList& args)
 {
     auto* p = new QProcess(parent);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
     p->setProcessEnvironment(env);
     p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p->start(QCoreApplication::applicationFilePath(), args);
     return p;
 }
 
-// Runs a --send helper to the end, the event loop turning meanwhile so that
-// this process can answer it. Returns its exit code, -1 when it hung.
-int run_sender(const QString& id, const QByteArray& message, int timeout = 5000)
-{
-    QProcess* p = start_helper(nullptr, {QStringLiteral("--send"), id, QString::number(timeout)});
-    p->write(message);
-    p->closeWriteChannel();
-    const QDeadlineTimer deadline(timeout + 10000);
-    while (p->state() != QProcess::NotRunning && !deadline.hasExpired())
-        QTest::qWait(10);
-    const bool ended = p->state() == QProcess::NotRunning;
-    const int code = ended && p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
-    if (!ended) {
-        p->kill();
-        p->waitForFinished();
-    }
-    delete p;
-    return code;
-}
-
-// The first line a helper prints, or an empty string after 10 s.
-QByteArray first_line(QProcess* p)
-{
-    QDeadlineTimer deadline(10000);
-    while (!p->canReadLine() && !deadline.hasExpired() && p->state() != QProcess::NotRunning)
-        QTest::qWait(10);
-    return p->readLine().trimmed();
-}
-
 void stop(QProcess* p)
 {
-    if (p->state() != QProcess::NotRunning) {
-        p->kill();
-        p->waitForFinished();
-    }
+    p->kill(); // nothing once it has ended
+    p->waitForFinished();
 }
 
-// Leaves a socket file that nobody listens on, as a crash would.
-bool make_dead_socket(const QString& path)
+// Runs a --send helper to its end, the event loop turning meanwhile so that
+// this process can answer it. Its exit code, -1 when it hung.
+int run_sender(const QString& id, const QByteArray& message, int timeout = 5000)
 {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const QByteArray name = QFile::encodeName(path);
-    if (size_t(name.size()) >= sizeof(addr.sun_path)) {
-        ::close(fd);
-        return false;
-    }
-    std::memcpy(addr.sun_path, name.constData(), size_t(name.size()));
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-    ::close(fd);
-    return bound;
+    std::unique_ptr<QProcess> p(start_helper(nullptr, {"--send", id, QString::number(timeout)}));
+    p->write(message);
+    p->closeWriteChannel();
+    const bool ended = wait_for([&] { return p->state() == QProcess::NotRunning; }, timeout + 10000);
+    stop(p.get());
+    return ended && p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
+}
+
+// The first line a helper prints, or an empty one after 10 s.
+QByteArray first_line(QProcess* p)
+{
+    wait_for([p] { return p->canReadLine() || p->state() == QProcess::NotRunning; }, 10000);
+    return p->readLine().trimmed();
 }
 
 QByteArray frame(const QByteArray& payload)
@@ -166,27 +111,25 @@ private slots:
     void firstCopyIsNotRunning()
     {
         QVERIFY(!the_app()->isRunning());
-        QVERIFY(!the_app()->sendMessage(QStringLiteral("to nobody"), 100));
-        // Only this user may talk to the running copy.
-        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
-                                          | QFile::WriteOther | QFile::ExeOther;
-        QVERIFY(QFile::exists(socket_path(the_id)));
-        QCOMPARE(QFile::permissions(socket_path(the_id)) & others, QFile::Permissions());
+        QVERIFY(!the_app()->sendMessage("to nobody", 100));
+        // Only this user may talk to the running copy: no bits for group or others.
+        const QString path = QDir(QDir::tempPath()).filePath(single_instance_server_name(the_id));
+        QVERIFY(QFile::exists(path));
+        QCOMPARE(QFile::permissions(path) & 0x0077, QFile::Permissions());
     }
 
-    // A later start with a message: the sender's exit code (0 delivered,
-    // 2 not delivered, 3 nobody running under that id).
+    // A later start with a message: the sender's exit code.
     void laterStart_data()
     {
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("code");
-        QTest::newRow("raise") << "" << QStringLiteral("raise_window_noop") << 0;
+        QTest::newRow("raise") << "" << "raise_window_noop" << 0;
         QTest::newRow("empty") << "" << QString() << 0;
         QTest::newRow("non-ASCII") << "" << QStringLiteral("配对 → ok, Grüße") << 0;
-        QTest::newRow("300 KB") << "" << QString(300 * 1024, QLatin1Char('x')) << 0;
-        QTest::newRow("over 1 MiB") << "" << QString(1100 * 1024, QLatin1Char('y')) << 2;
-        QTest::newRow("another id is independent") << "-other" << QStringLiteral("hello") << 3;
+        QTest::newRow("300 KB") << "" << QString(300 * 1024, 'x') << 0;
+        QTest::newRow("over 1 MiB") << "" << QString(1100 * 1024, 'y') << 2;
+        QTest::newRow("another id is independent") << "-other" << "hello" << 3;
     }
 
     void laterStart()
@@ -196,66 +139,56 @@ private slots:
         QFETCH(int, code);
         QSignalSpy received(the_app(), &SingleApplication::messageReceived);
         QCOMPARE(run_sender(the_id + id, message.toUtf8()), code);
-        if (code == 0) {
-            QTRY_COMPARE(received.count(), 1);
-            QCOMPARE(received.at(0).at(0).toString(), message);
-        } else {
-            QTest::qWait(50);
-            QCOMPARE(received.count(), 0);
-        }
+        QTest::qWait(code ? 50 : 0);
+        QTRY_COMPARE(received.count(), code ? 0 : 1);
+        QCOMPARE(received.value(0).value(0).toString(), code ? QString() : message);
     }
 
-    // What a crash can leave behind does not block the next start.
+    // What a crash can leave behind does not block the next start; of two
+    // copies started at once exactly one becomes the running one.
     void staleSocketDoesNotBlockStart_data()
     {
         QTest::addColumn<QString>("leftover");
-        QTest::newRow("copy killed") << QStringLiteral("killed");
-        QTest::newRow("dead socket file") << QStringLiteral("socket");
-        QTest::newRow("plain file") << QStringLiteral("file");
-        QTest::newRow("two copies started at once") << QStringLiteral("race");
+        QTest::newRow("copy killed: its socket file, nobody listening") << "killed";
+        QTest::newRow("plain file") << "file";
+        QTest::newRow("two copies started at once") << "race";
     }
 
     void staleSocketDoesNotBlockStart()
     {
         QFETCH(QString, leftover);
-        const QString id = the_id + QStringLiteral("-stale-") + leftover;
-        const QString path = socket_path(id);
-        if (leftover == QLatin1String("race")) {
-            // Of simultaneous starts exactly one becomes the running copy.
-            for (int round = 0; round < 10; ++round) {
-                const QString race = id + QString::number(round);
-                QProcess* a = start_helper(this, {QStringLiteral("--serve"), race});
-                QProcess* b = start_helper(this, {QStringLiteral("--serve"), race});
-                QByteArrayList lines{first_line(a), first_line(b)};
-                std::sort(lines.begin(), lines.end());
-                stop(a);
-                stop(b);
-                QLocalServer::removeServer(single_instance_server_name(race));
-                QCOMPARE(lines, (QByteArrayList{"primary", "running"}));
-            }
-            return;
+        const QString id = the_id + "-stale-" + leftover;
+        const QString path = QDir(QDir::tempPath()).filePath(single_instance_server_name(id));
+        for (int round = 0; leftover == "race" && round < 10; ++round) {
+            const QString race = id + QString::number(round);
+            QProcess* a = start_helper(this, {"--serve", race});
+            QProcess* b = start_helper(this, {"--serve", race});
+            QByteArrayList lines{first_line(a), first_line(b)};
+            std::sort(lines.begin(), lines.end());
+            stop(a);
+            stop(b);
+            QLocalServer::removeServer(single_instance_server_name(race));
+            QCOMPARE(lines, (QByteArrayList{"primary", "running"}));
         }
-        if (leftover == QLatin1String("killed")) {
-            QProcess* crashed = start_helper(this, {QStringLiteral("--serve"), id});
+        if (leftover == "race")
+            return;
+        if (leftover == "killed") {
+            QProcess* crashed = start_helper(this, {"--serve", id});
             QCOMPARE(first_line(crashed), QByteArray("primary"));
             crashed->kill(); // SIGKILL: no chance to clean up
             QVERIFY(crashed->waitForFinished());
-        } else if (leftover == QLatin1String("socket")) {
-            QVERIFY(make_dead_socket(path));
         } else {
             QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("left over");
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("left over") > 0);
         }
         QVERIFY(QFile::exists(path));
 
-        QProcess* next = start_helper(this, {QStringLiteral("--serve"), id});
+        QProcess* next = start_helper(this, {"--serve", id});
         QCOMPARE(first_line(next), QByteArray("primary"));
         QCOMPARE(run_sender(id, "after the crash"), 0);
         QCOMPARE(first_line(next), "message " + QByteArray("after the crash").toHex());
         QTRY_COMPARE(next->state(), QProcess::NotRunning);
-        QCOMPARE(next->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(next->exitCode(), 0);
+        QVERIFY(next->exitStatus() == QProcess::NormalExit && next->exitCode() == 0);
         QVERIFY(!QFile::exists(path)); // a clean exit leaves nothing behind
     }
 
@@ -268,14 +201,11 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("piece"); // 0: all at once
         QTest::addColumn<QStringList>("messages");
-        const QStringList three{QStringLiteral("first"), QString(), QStringLiteral("dritte Nachricht ✓")};
-        QByteArray framed;
-        for (const QString& m : three)
-            framed += frame(m.toUtf8());
-        QTest::newRow("1 byte at a time") << framed << 1 << three;
-        QTest::newRow("3 bytes at a time") << framed << 3 << three;
-        QTest::newRow("7 bytes at a time") << framed << 7 << three;
-        QTest::newRow("all at once") << framed << 0 << three;
+        const QStringList three{"first", QString(), QStringLiteral("dritte Nachricht ✓")};
+        const QByteArray framed = frame(three[0].toUtf8()) + frame({}) + frame(three[2].toUtf8());
+        for (int piece : {1, 3, 7, 0})
+            QTest::newRow(piece ? qPrintable(QString("%1 bytes at a time").arg(piece)) : "all at once")
+                << framed << piece << three;
         QTest::newRow("length over the limit") << QByteArray::fromHex("ffffffff") + "garbage" << 0 << QStringList();
         QTest::newRow("cut short") << frame("never finished").left(9) << 0 << QStringList();
     }
@@ -290,20 +220,16 @@ private slots:
             QLocalSocket socket;
             socket.connectToServer(single_instance_server_name(the_id));
             QVERIFY(socket.waitForConnected(2000));
-            const int size = piece > 0 ? piece : bytes.size();
-            for (int at = 0; at < bytes.size(); at += size) {
-                socket.write(bytes.mid(at, size));
+            for (int at = 0; at < bytes.size(); at += piece ? piece : bytes.size()) {
+                socket.write(bytes.mid(at, piece ? piece : bytes.size()));
                 socket.flush();
                 QTest::qWait(2);
             }
-            if (messages.isEmpty()) {
-                QTest::qWait(50);
-                if (bytes.startsWith(char(0xff)))
-                    QTRY_COMPARE(socket.state(), QLocalSocket::UnconnectedState);
-            } else {
-                QTRY_COMPARE(received.count(), messages.size());
-                QTRY_COMPARE(socket.bytesAvailable(), qint64(messages.size())); // one answer each
-            }
+            QTest::qWait(messages.isEmpty() ? 50 : 0);
+            if (bytes.startsWith(char(0xff)))
+                QTRY_COMPARE(socket.state(), QLocalSocket::UnconnectedState);
+            QTRY_COMPARE(received.count(), messages.size());
+            QTRY_COMPARE(socket.bytesAvailable(), qint64(messages.size())); // one answer each
         }
         QCOMPARE(received.count(), messages.size());
         for (int i = 0; i < messages.size(); ++i)
@@ -333,6 +259,7 @@ private slots:
         QFETCH(QString, how);
         QFETCH(bool, raised);
         const int receivers = the_app()->messageReceivers();
+        const bool linked = how != "no activation" && how != "direct";
         QWidget other, first, window;
         if (how != "hidden") {
             other.show();
@@ -345,23 +272,18 @@ private slots:
         }
         if (how == "two")
             the_app()->setActivationWindow(&first, true);
-        the_app()->setActivationWindow(&window, how != "no activation" && how != "direct");
-        QCOMPARE(the_app()->messageReceivers(), receivers + (how == "no activation" || how == "direct" ? 0 : 1));
+        the_app()->setActivationWindow(&window, linked);
+        QCOMPARE(the_app()->messageReceivers(), receivers + (linked ? 1 : 0));
         if (how == "sender" || how == "hidden")
             QCOMPARE(run_sender(the_id, "raise_window_noop"), 0);
         else if (how == "direct")
             the_app()->activateWindow();
         else
-            emit the_app()->messageReceived(QStringLiteral("raise_window_noop"));
-        if (raised) {
-            QTRY_VERIFY(!window.isMinimized() && window.isVisible());
-            if (how == "sender")
-                QTRY_VERIFY(window.isActiveWindow());
-        } else {
-            QTest::qWait(50);
-            QCOMPARE(window.isVisible(), how != "hidden");
-            QCOMPARE(window.isMinimized(), how != "hidden");
-        }
+            emit the_app()->messageReceived("raise_window_noop");
+        QTest::qWait(raised ? 0 : 50);
+        QTRY_VERIFY(window.isMinimized() == (!raised && how != "hidden"));
+        QCOMPARE(window.isVisible(), how != "hidden");
+        QTRY_VERIFY(how != "sender" || window.isActiveWindow());
         QVERIFY(how == "hidden" || first.isMinimized());
         the_app()->setActivationWindow(nullptr, false);
         QCOMPARE(the_app()->messageReceivers(), receivers);
@@ -374,7 +296,6 @@ int main(int argc, char** argv)
         return serve(QString::fromLocal8Bit(argv[2]), argc, argv);
     if (argc >= 4 && qstrcmp(argv[1], "--send") == 0)
         return send(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt(), argc, argv);
-
     the_id = QStringLiteral("quorlan-test-%1").arg(QCoreApplication::applicationPid());
     ProbeApplication app(the_id, argc, argv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
