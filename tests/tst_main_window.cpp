@@ -46,7 +46,8 @@ QStringList texts(const QList<QWidget*>& widgets)
 
 QList<QWidget*> lists(const Ui::Wireless_Video_Link* ui)
 {
-    return {ui->comboBox_region, ui->comboBox_freq, ui->comboBox_profile, ui->comboBox_RadioRate, ui->comboBox_downlink};
+    return {ui->comboBox_region, ui->comboBox_freq, ui->comboBox_profile, ui->comboBox_RadioRate,
+            ui->comboBox_downlink};
 }
 
 QList<QWidget*> nav(const Ui::Wireless_Video_Link* ui)
@@ -105,11 +106,6 @@ private:
         QCoreApplication::installTranslator(chinese.get());
     }
 
-    void click_language(const char* name)
-    {
-        QTest::mouseClick(page->findChild<QToolButton*>(name), Qt::LeftButton);
-    }
-
 private slots:
     void initTestCase()
     {
@@ -127,12 +123,6 @@ private slots:
                     d->reject();
                 }
         });
-    }
-    void cleanupTestCase()
-    {
-        upgrade_ui::set_open_file_function(nullptr);
-        upgrade_ui::set_save_file_function(nullptr);
-        debuglog::uninstall();
     }
 
     void init()
@@ -174,11 +164,17 @@ private slots:
         QCOMPARE(ui->comboBox_downlink->count(), 9);
 
         QSignalSpy appeared(page->watcher(), &HotplugThread::dev_connected);
+        QSignalSpy gone(page->watcher(), &HotplugThread::dev_unconnected);
         DebugCapture capture;
         auto dev = plug();
+        auto second = plug(); // two units: one appearance, the first taken
         QTRY_VERIFY(connected());
         QTest::qWait(60); // several more scans: still one appearance
         QCOMPARE(appeared.count(), 1);
+        QVERIFY(!second->interfaceClaimed());
+        sim::VirtualBus::instance().unplug(second); // pulling one of them out is no disappearance
+        QTest::qWait(60);
+        QCOMPARE(gone.count(), 0);
         QCOMPARE(QList<QVariantList>(status), QList<QVariantList>{{true}});
         QVERIFY(dev->interfaceClaimed() && !page->isVisible() && w->isVisible() && ui->widget_status->isChecked());
         QVERIFY(harness::wire(dev->log()).startsWith("E3 E0 E1")); // identity, device and software records
@@ -198,7 +194,6 @@ private slots:
         ui->switch_bind->blockSignals(true); // shown paired, without starting a pairing
         ui->switch_bind->setChecked(true);
         ui->switch_bind->blockSignals(false);
-        QSignalSpy gone(page->watcher(), &HotplugThread::dev_unconnected);
         capture.clear();
         sim::VirtualBus::instance().unplug(dev);
         QTRY_COMPARE(ui->label_connect->text(), QString("DisConnected"));
@@ -207,9 +202,10 @@ private slots:
         QCOMPARE(QList<QVariantList>(status), (QList<QVariantList>{{true}, {false}}));
         QVERIFY(!w->device_handle() && !w->poll_timer()->isActive() && !ui->widget_status->isChecked()
                 && !ui->switch_bind->isChecked());
-        QCOMPARE(harness::mismatches(w, "progressBar_ground_rssi=0; progressBar_ground_rssi_2=0; progressBar_air_rssi=0; "
-                                        "progressBar_air_rssi_2=0; widget_air_rssi!=disabled; comboBox_downlink!=disabled; "
-                                        "groupBox_technician!=disabled; pushButton_status!=enabled"),
+        QCOMPARE(harness::mismatches(w, "progressBar_ground_rssi=0; progressBar_ground_rssi_2=0; "
+                                        "progressBar_air_rssi=0; progressBar_air_rssi_2=0; widget_air_rssi!=disabled; "
+                                        "comboBox_downlink!=disabled; groupBox_technician!=disabled; "
+                                        "pushButton_status!=enabled"),
                  QString());
         // Released although the unit is gone; the window stays.
         const auto released = [&] {
@@ -271,22 +267,6 @@ private slots:
         QVERIFY(!page->isVisible() && w->isVisible());
     }
 
-    void two_units_give_one_appearance()
-    {
-        make_page();
-        QSignalSpy appeared(page->watcher(), &HotplugThread::dev_connected);
-        QSignalSpy gone(page->watcher(), &HotplugThread::dev_unconnected);
-        auto first = plug();
-        auto second = plug();
-        QTRY_VERIFY(connected());
-        QTest::qWait(60);
-        QCOMPARE(appeared.count(), 1);
-        QVERIFY(first->interfaceClaimed() && !second->interfaceClaimed());
-        sim::VirtualBus::instance().unplug(second); // pulling one out is no disappearance
-        QTest::qWait(60);
-        QCOMPARE(gone.count(), 0);
-    }
-
     // Started in Chinese (as on a Chinese system), switched both ways on the
     // start page, connected and disconnected in Chinese.
     void languages()
@@ -296,14 +276,17 @@ private slots:
         QCoreApplication::installTranslator(translator);
         make_page();
         page->adopt_translator(translator);
+        const auto click = [&](const char* name) {
+            QTest::mouseClick(page->findChild<QToolButton*>(name), Qt::LeftButton);
+        };
         const auto shown = [&] { return QStringList{mention()->text()} + texts(nav(ui)); };
         const QStringList zh = QString::fromUtf8("请连接设备 关于 状态 配置 频率 升级").split(' ');
         QCOMPARE(shown(), zh);
         QSignalSpy retranslated(page.get(), &MainPage::trans_ui);
         DebugCapture capture;
-        click_language("toolButton_english");
+        click("toolButton_english");
         QCOMPARE(shown(), QString("Please connect device|About|Status|Configure|Frequency|Update").split('|'));
-        click_language("toolButton_chinese");
+        click("toolButton_chinese");
         QCOMPARE(shown(), zh);
         QVERIFY(capture.contains("load langu status true") && retranslated.count() == 2);
         auto dev = plug();
@@ -311,7 +294,7 @@ private slots:
         QCOMPARE(ui->label_connect->text(), QString::fromUtf8("设备已连接"));
         sim::VirtualBus::instance().unplug(dev);
         QTRY_COMPARE(ui->label_connect->text(), QString::fromUtf8("设备未连接"));
-        click_language("toolButton_english");
+        click("toolButton_english");
     }
 
     // Retranslation writes the lists again in their order; what the unit
@@ -367,7 +350,8 @@ private slots:
         w->show();
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w));
-        QVERIFY(ui->stackedWidget->currentWidget() == ui->page_info && ui->tabWidget->currentWidget() == ui->tab_status);
+        QVERIFY(ui->stackedWidget->currentWidget() == ui->page_info
+                && ui->tabWidget->currentWidget() == ui->tab_status);
         QCOMPARE(harness::mismatches(w, "widget_encry?=hidden; label_ETH_LOST?=hidden; label_ETH_LOST_l?=hidden; "
                                         "label_ETH_RECV?=hidden; label_RECV_l?=hidden; widget_air_rssi!=disabled"),
                  QString());
@@ -466,91 +450,81 @@ private slots:
         }
     }
 
-    // While the engine runs, no control reaches the unit, even through its
-    // slot (as a shortcut or a signal would); afterwards the poll runs at
-    // its period.
-    void nothing_but_the_engine_during_an_upgrade()
+    // The engine and the window around it. While it runs no control
+    // reaches the unit, even through its slot (as a shortcut or a signal
+    // would), and afterwards the poll runs at its period. Then the two
+    // orderings where a handle was used after its close, held at the point
+    // of danger: the unit closed while the engine's transfer is in flight,
+    // and the watcher's "connected" right after the engine's own reopen at
+    // the MCU2 restart.
+    void upgrade_data()
     {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::newRow("controls used during the run") << "controls";
+        QTest::newRow("closed while the engine transfers") << "close";
+        QTest::newRow("watcher reopens after the MCU2 restart") << "reopen";
+    }
+    void upgrade()
+    {
+        QFETCH(QString, meanwhile);
         updateThread::set_sleep_function(&test_sleep);
         g_divisor = 50;
-        harness::Window h;
+        harness::Window h(0, [](sim::SimUnit& u) {
+            u.upgrade().setRestartTiming(std::chrono::milliseconds(5), std::chrono::milliseconds(20));
+        });
         QVERIFY(h.opened);
+        Wireless_Video_Link* win = h.w.get();
         QTemporaryDir dir;
-        h.ui->lineEdit_file->setText(write_file(dir, "image.bin", build_image({{kMcu1, payload(3000, 7)}})));
-        h.dev->setLatency(std::chrono::milliseconds(20));
-        h.ui->pushButton_upgrade->click();
-        QVERIFY(!h.ui->groupBox_technician->isEnabled() && !h.ui->widget_encry->isEnabled());
-        const size_t m = h.mark();
-        h.w->on_comboBox_bandwidth_activated(1);
-        h.w->on_radioButton_up_mode_clicked();
-        h.w->on_radioButton_ARQ_enable_clicked();
-        h.w->on_radioButton_antenna_0_clicked();
-        h.w->on_TestMode_clicked(true);
-        h.w->on_set_encrypt_key(QString(16, QLatin1Char('k')));
-        h.w->set_BindMode(true);
-        h.w->on_pushButton_GET_SN_clicked();
-        const auto since = h.since(m);
-        QVERIFY2(std::all_of(since.begin(), since.end(), [](const sim::Transfer& t) { return upgrade_code(t.bRequest); }),
-                 qPrintable(harness::wire(since).left(300)));
-        QVERIFY(!h.w->poll_timer()->isActive());
-        QVERIFY(wait_for([&] { return h.ui->pushButton_upgrade->isEnabled(); }, 30000));
-        QCOMPARE(h.ui->label_update_message->text(), QString("Upgrade success"));
-        QVERIFY(h.w->poll_timer()->isActive() && h.w->poll_timer()->interval() == 1000);
-        QVERIFY(h.wait_poll());
-    }
-
-    // The two orderings where a handle was used after its close, held at
-    // the point of danger: the unit closed while the engine's transfer is in
-    // flight, and the watcher's "connected" right after the engine's own
-    // reopen at the MCU2 restart.
-    void handle_shared_with_the_engine_data()
-    {
-        QTest::addColumn<bool>("close");
-        QTest::newRow("closed while the engine transfers") << true;
-        QTest::newRow("watcher reopens after the MCU2 restart") << false;
-    }
-    void handle_shared_with_the_engine()
-    {
-        QFETCH(bool, close);
-        updateThread::set_sleep_function(&test_sleep);
-        g_divisor = 50;
-        auto unit = make_ground_unit();
-        unit->upgrade().setRestartTiming(std::chrono::milliseconds(5), std::chrono::milliseconds(20));
-        auto dev = plug(unit);
-        Wireless_Video_Link w;
-        QCOMPARE(w.open_device(true), 0);
-        QTemporaryDir dir;
-        const QByteArray mcu1 = payload(4000, 3), mcu2 = payload(1500, 4);
-        const QByteArray image = close ? build_image({{kMcu1, mcu1}}) : build_image({{kMcu2, mcu2}, {kMcu1, mcu1}});
-        w.form()->lineEdit_file->setText(write_file(dir, "image.bin", image));
-        if (close)
-            dev->setLatency(std::chrono::milliseconds(150));
+        const QByteArray mcu1 = payload(meanwhile == "close" ? 4000 : 3000, 3), mcu2 = payload(1500, 4);
+        const QByteArray image = meanwhile == "reopen" ? build_image({{kMcu2, mcu2}, {kMcu1, mcu1}})
+                                                       : build_image({{kMcu1, mcu1}});
+        h.ui->lineEdit_file->setText(write_file(dir, "image.bin", image));
+        h.dev->setLatency(std::chrono::milliseconds(meanwhile == "close" ? 150 : meanwhile == "controls" ? 20 : 0));
         harness::BoxAnswerer boxes; // "Please restart device."
-        sim::BusWatch::instance().holdTransfers(*dev, true);
-        w.form()->pushButton_upgrade->click();
-        auto* engine = w.findChild<updateThread*>();
+        sim::BusWatch::instance().holdTransfers(*h.dev, meanwhile != "controls");
+        h.ui->pushButton_upgrade->click();
+        auto* engine = win->findChild<updateThread*>();
         QVERIFY(engine);
         QObject context;
-        if (close) // once a chunk is on its way
+        if (meanwhile == "controls") {
+            QVERIFY(!h.ui->groupBox_technician->isEnabled() && !h.ui->widget_encry->isEnabled());
+            const size_t m = h.mark();
+            win->on_comboBox_bandwidth_activated(1);
+            win->on_radioButton_up_mode_clicked();
+            win->on_radioButton_ARQ_enable_clicked();
+            win->on_radioButton_antenna_0_clicked();
+            win->on_TestMode_clicked(true);
+            win->on_set_encrypt_key(QString(16, QLatin1Char('k')));
+            win->set_BindMode(true);
+            win->on_pushButton_GET_SN_clicked();
+            const auto since = h.since(m);
+            const auto engine_only = [](const sim::Transfer& t) { return upgrade_code(t.bRequest); };
+            QVERIFY2(std::all_of(since.begin(), since.end(), engine_only), qPrintable(harness::wire(since).left(300)));
+            QVERIFY(!win->poll_timer()->isActive());
+        } else if (meanwhile == "close") { // once a chunk is on its way
             QObject::connect(engine, &updateThread::refresh_horizen_value, &context, [&](int value) {
-                if (value > 0 && w.device_handle())
-                    w.deal_dev_disconnected();
+                if (value > 0 && win->device_handle())
+                    win->deal_dev_disconnected();
             });
-        else // after the window's own reopen
+        } else { // after the window's own reopen
             QObject::connect(engine, &updateThread::mcu2_update, &context, [&](bool open) {
                 if (open)
-                    w.auto_connect_dev();
+                    win->auto_connect_dev();
             });
-        sim::BusWatch::instance().holdTransfers(*dev, false);
-        QVERIFY(wait_for([&] { return w.form()->pushButton_upgrade->isEnabled(); }, 60000));
-        QCOMPARE(sim::BusWatch::instance().closedHandleUses(), 0);
-        QCOMPARE(w.form()->label_update_message->text() == "Upgrade success", !close);
-        QCOMPARE(w.poll_timer()->isActive(), !close);
-        if (!close) {
-            QCOMPARE(unit->upgrade().flashed(Up::Mcu1), bytes(mcu1));
-            QCOMPARE(unit->upgrade().flashed(Up::Mcu2), bytes(mcu2));
-            QCOMPARE(sim::BusWatch::instance().liveHandles(), 1);
         }
+        sim::BusWatch::instance().holdTransfers(*h.dev, false);
+        QVERIFY(wait_for([&] { return h.ui->pushButton_upgrade->isEnabled(); }, 60000));
+        QCOMPARE(sim::BusWatch::instance().closedHandleUses(), 0);
+        QCOMPARE(h.ui->label_update_message->text() == "Upgrade success", meanwhile != "close");
+        QCOMPARE(win->poll_timer()->isActive(), meanwhile != "close");
+        if (meanwhile == "close")
+            return;
+        QCOMPARE(win->poll_timer()->interval(), 1000);
+        QCOMPARE(h.unit->upgrade().flashed(Up::Mcu1), bytes(mcu1));
+        if (meanwhile == "controls")
+            QVERIFY(h.wait_poll());
+        else
+            QVERIFY(h.unit->upgrade().flashed(Up::Mcu2) == bytes(mcu2) && sim::BusWatch::instance().liveHandles() == 1);
     }
 
     // --- The debug log file ---------------------------------------------------
@@ -569,7 +543,8 @@ private slots:
         QTest::newRow("several lines indented") << QtDebugMsg << "first\nsecond\r\nthird"
                                                 << QByteArray("D first\n    second\n    third\n");
         QTest::newRow("empty") << QtDebugMsg << "" << QByteArray("D \n");
-        QTest::newRow("UTF-8") << QtDebugMsg << QString::fromUtf8("升级 ok") << QByteArray("D \xe5\x8d\x87\xe7\xba\xa7 ok\n");
+        QTest::newRow("UTF-8") << QtDebugMsg << QString::fromUtf8("升级 ok")
+                               << QByteArray("D \xe5\x8d\x87\xe7\xba\xa7 ok\n");
     }
     void log_line_format()
     {
@@ -661,7 +636,8 @@ private slots:
         QVERIFY(ui->label_record_path->text().startsWith("Database: "));
         // Beside the check box, on its line.
         QCOMPARE(ui->label_record_path->parentWidget(), ui->checkBox_record->parentWidget());
-        QVERIFY(qAbs(ui->label_record_path->geometry().center().y() - ui->checkBox_record->geometry().center().y()) < 6);
+        QVERIFY(qAbs(ui->label_record_path->geometry().center().y() - ui->checkBox_record->geometry().center().y())
+                < 6);
 
         QLabel label;
         const QString path = "/home/technician/" + QString("very-long-folder-name/").repeated(8) + "log.db";
@@ -754,8 +730,9 @@ private slots:
         QApplication::clipboard()->clear();
         harness::BoxAnswerer boxes;
         (answer == "copy" ? ui->pushButton_copy_debug : ui->pushButton_save_debug)->click();
-        QCOMPARE(QApplication::clipboard()->text(), outcome == "clipboard" ? QString::fromUtf8("erase MCU1\n擦除 MCU1") : "");
-        QCOMPARE(read_all(g_save_answer), outcome == "file" ? QString::fromUtf8("erase MCU1\n擦除 MCU1\n") : "");
+        const QString view = QString::fromUtf8("erase MCU1\n擦除 MCU1");
+        QCOMPARE(QApplication::clipboard()->text(), outcome == "clipboard" ? view : "");
+        QCOMPARE(read_all(g_save_answer), outcome == "file" ? view + '\n' : "");
         QVERIFY(answer == "copy" || g_save_suggested.endsWith(".txt"));
         QCOMPARE(boxes.seen.size(), outcome == "warning" ? 1 : 0);
         if (outcome == "warning")

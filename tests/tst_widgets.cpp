@@ -84,13 +84,15 @@ private slots:
     // "show" too), "slide" starts the slide to it, "tick" moves it once,
     // "run" ticks it to its end, "wait" lets its own timer end it;
     // "press"/"release" (R right, M middle button), "w<n>" resizes, "image"
-    // takes the picture style, "pause" waits 30 ms, "quiet" until nothing
+    // takes the picture style, "pics" gives it a red 10 x 6 picture for off
+    // and a blue 7 x 12 one for on, "pause" waits 30 ms, "quiet" until nothing
     // is left to paint; "hold" makes the receiver of "on" hold the emission
     // (pairing runs a modal dialog there) and set the state back to off.
     // Checks: "s:" the states reported since "show", each with the knob's
     // place and "*" if it moved then; "x<n>" the knob, "e<n>" the slide's
     // end, "moving"/"still", "c1"/"c0" the state, "p0" no paint in 30 ms,
-    // "p+" a paint, "hp" painted while held, "#x,y=rrggbb" a pixel.
+    // "p+" a paint, "hp" painted while held, "#x,y=rrggbb" a pixel,
+    // "img<x>,<y>" the state's picture there exactly.
     void switches_data()
     {
         QTest::addColumn<bool>("enable_kind");
@@ -128,6 +130,10 @@ private slots:
         // A slide overtaken by a resize ends where the new size puts the
         // knob, not beyond the widget; a state set without a slide is placed
         // by a resize; the picture style has no knob to place.
+        // The picture of the state, unscaled, in the middle; it follows a
+        // state set without a slide at once.
+        row("pictures, switch_button", false, 3, {41, 31}, "pics show img17,9 off img15,12 on img17,9");
+        row("pictures, enable_switch", true, 3, {41, 31}, "pics show img15,12 on img17,9 off img15,12");
         row("resized", false, 0, {300, 30},
             "off show on slide e150 tick w100 x50 still pause x50 off w120 x0 on w140 x70 image w200 x70");
     }
@@ -145,6 +151,7 @@ private slots:
             said << QString("%1@%2%3").arg(int(on)).arg(s.startX()).arg(s.isAnimating() ? "*" : "");
         });
         int held_paints = 0;
+        QTemporaryDir dir;
         for (const QString& step : steps.split(' ')) {
             const int n = step.mid(1).toInt();
             const Qt::MouseButton button = step.endsWith('R')   ? Qt::RightButton
@@ -210,6 +217,21 @@ private slots:
                 ok = QTest::qWaitFor([&] { return paints.count > 0; });
             } else if (step == "hp") {
                 ok = held_paints > 0;
+            } else if (step == "pics") {
+                for (bool on : {false, true}) {
+                    QImage picture(on ? QSize(7, 12) : QSize(10, 6), QImage::Format_ARGB32);
+                    picture.fill(on ? Qt::blue : Qt::red);
+                    picture.save(dir.filePath(on ? "on.png" : "off.png"), "PNG");
+                }
+                s.setImage(dir.filePath("off.png"), dir.filePath("on.png"));
+            } else if (step.startsWith("img")) {
+                const QStringList xy = step.mid(3).split(',');
+                const QRect where(QPoint(xy[0].toInt(), xy[1].toInt()), s.isChecked() ? QSize(7, 12) : QSize(10, 6));
+                const QImage shot = s.grab().toImage();
+                const QColor want = s.isChecked() ? Qt::blue : Qt::red;
+                for (int y = where.top() - 1; y <= where.bottom() + 1; ++y)
+                    for (int x = where.left() - 1; x <= where.right() + 1; ++x)
+                        ok = ok && (QColor(shot.pixel(x, y)) == want) == where.contains(x, y);
             } else if (step.startsWith('#')) {
                 const QStringList at = step.mid(1).split(QRegularExpression("[,=]"));
                 ok = QColor(s.grab().toImage().pixel(at[0].toInt(), at[1].toInt())) == QColor('#' + at[2]);
@@ -218,38 +240,6 @@ private slots:
             }
             QVERIFY2(ok, qPrintable(QString("%1 (knob at %2, said %3)").arg(step).arg(s.startX()).arg(said.join(','))));
         }
-    }
-
-    // The picture of the state, unscaled, in the middle; it follows a state
-    // set without a slide at once.
-    void image_style_shows_state_picture_data()
-    {
-        QTest::addColumn<bool>("enable_kind");
-        QTest::addColumn<bool>("state");
-        for (bool enable_kind : {false, true})
-            for (bool state : {true, false})
-                QTest::addRow("%s %s", enable_kind ? "enable_switch" : "switch_button", state ? "on" : "off")
-                    << enable_kind << state;
-    }
-    void image_style_shows_state_picture()
-    {
-        QFETCH(bool, enable_kind);
-        QFETCH(bool, state);
-        auto s = make_switch(enable_kind, switch_base::ButtonStyle_Image, QSize(41, 31));
-        s->setChecked(state);
-        QTemporaryDir dir;
-        for (bool on : {false, true}) {
-            QImage picture(on ? QSize(7, 12) : QSize(10, 6), QImage::Format_ARGB32);
-            picture.fill(on ? Qt::blue : Qt::red);
-            picture.save(dir.filePath(on ? "on.png" : "off.png"), "PNG");
-        }
-        s->setImage(dir.filePath("off.png"), dir.filePath("on.png"));
-        const QRect where = state ? QRect(17, 9, 7, 12) : QRect(15, 12, 10, 6);
-        const QImage shot = s->grab().toImage();
-        for (int y = where.top() - 1; y <= where.bottom() + 1; ++y)
-            for (int x = where.left() - 1; x <= where.right() + 1; ++x)
-                QVERIFY2((QColor(shot.pixel(x, y)) == QColor(state ? Qt::blue : Qt::red)) == where.contains(x, y),
-                         qPrintable(QString("%1,%2").arg(x).arg(y)));
     }
 
     // The wedge's level, "v<rssi>=<level>" from an RSSI magnitude (7 dB a
