@@ -38,13 +38,6 @@ protected:
     }
 };
 
-// Ticks the slide by hand until it stops.
-void run_slide(switch_base& s)
-{
-    for (int ticks = 0; s.isAnimating() && ticks < 10000; ++ticks)
-        s.updateValue();
-}
-
 // Mouse events straight to the wedge: press ("p", "P" right), move ("m"
 // left held, "M" right held), release ("r").
 void mouse(Signal_Bar& bar, char kind, QPoint at)
@@ -127,13 +120,13 @@ private slots:
                  {"circle in, 43 wide", 1, {43, 20}, 23}, {"circle out, 61 wide", 2, {61, 25}, 38}})
             row(name, false, style, size, qPrintable(QString("off show on slide run x%1 off slide run x0").arg(end)));
         row("circle in, 40 wide, on its timer", true, 1, {40, 16}, "show press c1 wait x24");
-        // A slide overtaken by a resize ends where the new size puts the
-        // knob, not beyond the widget; a state set without a slide is placed
-        // by a resize; the picture style has no knob to place.
         // The picture of the state, unscaled, in the middle; it follows a
         // state set without a slide at once.
         row("pictures, switch_button", false, 3, {41, 31}, "pics show img17,9 off img15,12 on img17,9");
         row("pictures, enable_switch", true, 3, {41, 31}, "pics show img15,12 on img17,9 off img15,12");
+        // A slide overtaken by a resize ends where the new size puts the
+        // knob, not beyond the widget; a state set without a slide is placed
+        // by a resize; the picture style has no knob to place.
         row("resized", false, 0, {300, 30},
             "off show on slide e150 tick w100 x50 still pause x50 off w120 x0 on w140 x70 image w200 x70");
     }
@@ -172,8 +165,9 @@ private slots:
                 static_cast<switch_button&>(s).startSlide();
             } else if (step == "tick") {
                 s.updateValue();
-            } else if (step == "run") {
-                run_slide(s);
+            } else if (step == "run") { // by hand, tick after tick
+                for (int ticks = 0; s.isAnimating() && ticks < 10000; ++ticks)
+                    s.updateValue();
             } else if (step == "wait") {
                 ok = QTest::qWaitFor([&] { return !s.isAnimating(); });
             } else if (step.startsWith("press")) {
