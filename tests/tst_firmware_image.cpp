@@ -5,7 +5,9 @@
 #include "update_thread.h"
 #include "upgrade_control.h"
 
+#include <QFile>
 #include <QMetaEnum>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
@@ -43,52 +45,28 @@ class FirmwareImageTest : public QObject
 private slots:
     void parse_and_write()
     {
+        auto used = [](const fw::ImageHeader& h) { // "record:type/length/offset/reserved"
+            QStringList out;
+            for (size_t k = 0; k < h.size(); ++k)
+                if (h[k].used())
+                    out << QString("%1:%2/%3/%4/%5").arg(k).arg(h[k].type, 0, 16).arg(h[k].length).arg(h[k].offset)
+                               .arg(h[k].reserved, 0, 16);
+            return out.join(' ');
+        };
         // Little-endian; length and offset signed; the reserved word kept,
         // whatever it holds; a record without a length unused.
         const QByteArray b = header({{0, 0x84, 2500, 160, 0}, {3, 0x81, 0xFFFFFFFF, 200, 7}, {5, 0x85, 10, 0x80000000, 0},
                                      {7, 0x88, 0, 160, 0}, {9, 0x89, 0x01020304, 0x00100000, 0xDEADBEEF}});
         const fw::ImageHeader h = fw::parse_header(raw(b), b.size());
-        QStringList used;
-        for (int k = 0; k < fw::kRecordCount; ++k) {
-            const fw::ImageRecord& r = h[size_t(k)];
-            if (r.used())
-                used << QString("%1:%2/%3/%4/%5").arg(k).arg(r.type, 0, 16).arg(r.length).arg(r.offset).arg(r.reserved, 0, 16);
-        }
-        QCOMPARE(used.join(' '), QString("0:84/2500/160/0 3:81/-1/200/7 5:85/10/-2147483648/0 9:89/16909060/1048576/deadbeef"));
+        QCOMPARE(used(h), QString("0:84/2500/160/0 3:81/-1/200/7 5:85/10/-2147483648/0 "
+                                  "9:89/16909060/1048576/deadbeef"));
         QByteArray again(fw::kHeaderSize, '\0');
         fw::write_header(h, reinterpret_cast<uint8_t*>(again.data()));
         QCOMPARE(again, b);
-        // Cut in the middle of record 1's length field: the rest reads as unused.
+        // Cut in the middle of record 1's length field: what is missing reads as zero.
         const QByteArray two = header({{0, 0x84, 100, 160, 0}, {1, 0x85, 0x11223344, 160, 0}});
-        const fw::ImageHeader cut = fw::parse_header(raw(two), 22);
-        QCOMPARE(QString("%1 %2 %3 %4").arg(cut[0].length).arg(cut[1].type, 0, 16).arg(cut[1].length, 0, 16)
-                     .arg(cut[1].offset), QString("100 85 3344 0"));
-        for (int k = 2; k < fw::kRecordCount; ++k)
-            QVERIFY(!cut[size_t(k)].used());
-        QVERIFY(!fw::parse_header(nullptr, 160)[0].used());
-    }
-
-    void chunking_data()
-    {
-        QTest::addColumn<int>("length");
-        QTest::addColumn<int>("chunk");
-        QTest::addColumn<QString>("split"); // full chunks + final transfer
-        QTest::newRow("exact multiple, empty final") << 1024 << 1024 << "1+0";
-        QTest::newRow("two chunks and a rest") << 2500 << 1024 << "2+452";
-        QTest::newRow("shorter than a chunk") << 1023 << 1024 << "0+1023";
-        QTest::newRow("HI3516 100 bytes") << 100 << 64 << "1+36";
-        QTest::newRow("one byte") << 1 << 64 << "0+1";
-        QTest::newRow("largest") << 0x7FFFFFFF << 1024 << "2097151+1023";
-        QTest::newRow("no chunk size") << 100 << 0 << "0+0";
-    }
-
-    void chunking()
-    {
-        QFETCH(int, length);
-        QFETCH(int, chunk);
-        QFETCH(QString, split);
-        const fw::Chunking c = fw::chunk_payload(length, chunk);
-        QCOMPARE(QString("%1+%2").arg(c.count).arg(c.numoflast), split);
+        QCOMPARE(used(fw::parse_header(raw(two), 22)), QString("0:84/100/160/0 1:85/13124/0/0"));
+        QCOMPARE(used(fw::parse_header(nullptr, 160)), QString());
     }
 
     // What check_image finds, what the engine says when it refuses the
@@ -188,113 +166,94 @@ private slots:
         QCOMPARE(page.text, c.ok() ? said : "This image would be refused: " + said);
     }
 
-    // --- the Update page's texts ----------------------------------------------
-
-    void confirmation_text_data()
+    // What the small helpers give, worked out in the rows: chunking, and the
+    // Update page's texts (the question before flashing, the line naming
+    // what failed, the run that did not end, the image among dropped files).
+    void helpers_data()
     {
-        QTest::addColumn<int>("unitType");
-        QTest::addColumn<QString>("serial");
-        QTest::addColumn<QString>("hi3798");
-        QTest::addColumn<QString>("unitLines");
-        const QString read = "\nFirmware: 1.2.3\nBaseband: 20304";
-        QTest::newRow("ground unit") << 2 << "QL24G0000001" << ""
-                                     << "Unit: ground unit, serial number QL24G0000001" + read;
-        QTest::newRow("air unit with an HI3798") << 1 << "QL24A0000001" << "V1.0.5"
-            << "Unit: air unit, serial number QL24A0000001" + read + "\nHI3798: V1.0.5";
-        QTest::newRow("nothing read yet") << 0 << "" << ""
-            << "Unit: unit of unknown type, serial number not read\nFirmware: not read\nBaseband: not read";
-    }
+        QTest::addColumn<QString>("got");
+        QTest::addColumn<QString>("want");
+        auto row = [](const char* name, QString got, QString want) { QTest::newRow(name) << got << want; };
 
-    void confirmation_text()
-    {
-        QFETCH(int, unitType);
-        QFETCH(QString, serial);
-        QFETCH(QString, hi3798);
-        QFETCH(QString, unitLines);
-        const bool known = unitType != 0;
+        auto chunks = [](int length, int chunk) { // full chunks + final transfer
+            const fw::Chunking c = fw::chunk_payload(length, chunk);
+            return QString("%1+%2").arg(c.count).arg(c.numoflast);
+        };
+        row("chunks: exact multiple, empty final", chunks(1024, 1024), "1+0");
+        row("chunks: two and a rest", chunks(2500, 1024), "2+452");
+        row("chunks: shorter than one", chunks(1023, 1024), "0+1023");
+        row("chunks: HI3516 100 bytes", chunks(100, 64), "1+36");
+        row("chunks: one byte", chunks(1, 64), "0+1");
+        row("chunks: largest", chunks(0x7FFFFFFF, 1024), "2097151+1023");
+        row("chunks: no chunk size", chunks(100, 0), "0+0");
+
         const upgrade_ui::ImageDescription d =
             upgrade_ui::describe_image(header({{0, 0x84, 4096, 160, 0}, {2, 0x85, 2048, 160, 0}}), 160 + 4096);
-        const upgrade_ui::UnitSummary unit{unitType, serial, known ? "1.2.3" : "", known ? "20304" : "", hi3798};
-        QCOMPARE(upgrade_ui::confirmation_text(unit, "/images/fw.bin", d),
-                 "Flash this image into the unit?\n\n" + unitLines
-                     + "\n\nImage: /images/fw.bin\nTargets: MCU1 (4096 bytes), FPGA (2048 bytes)\n\n"
-                       "Keep the unit plugged in and powered until the upgrade has ended.");
-    }
+        auto asked = [d](int type, const QString& serial, const QString& hi3798) {
+            const QString firmware = type ? "1.2.3" : "", baseband = type ? "20304" : "";
+            return upgrade_ui::confirmation_text({type, serial, firmware, baseband, hi3798}, "/images/fw.bin", d);
+        };
+        const QString unit = "Flash this image into the unit?\n\nUnit: ", read = "\nFirmware: 1.2.3\nBaseband: 20304";
+        const QString image = "\n\nImage: /images/fw.bin\nTargets: MCU1 (4096 bytes), FPGA (2048 bytes)\n\n"
+                               "Keep the unit plugged in and powered until the upgrade has ended.";
+        row("question: ground unit", asked(2, "QL24G0000001", ""),
+            unit + "ground unit, serial number QL24G0000001" + read + image);
+        row("question: air unit with an HI3798", asked(1, "QL24A0000001", "V1.0.5"),
+            unit + "air unit, serial number QL24A0000001" + read + "\nHI3798: V1.0.5" + image);
+        row("question: nothing read yet", asked(0, "", ""),
+            unit + "unit of unknown type, serial number not read\nFirmware: not read\nBaseband: not read" + image);
 
-    void failure_text_data()
-    {
-        QTest::addColumn<QString>("stage");
-        QTest::addColumn<uint>("type");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("preparing") << "Prepare" << 0x86u << "MCU2 failed while preparing.";
-        QTest::newRow("erasing") << "Erase" << 0x84u << "MCU1 failed while erasing.";
-        QTest::newRow("waiting for the erase") << "WaitErase" << 0x82u << "kernel failed while waiting for the erase.";
-        QTest::newRow("programming") << "Program" << 0x85u << "FPGA failed while programming.";
-        QTest::newRow("checking") << "Check" << 0x89u << "HI3798 failed while checking the data.";
-        QTest::newRow("image refused") << "ReadImage" << 0u << "The image was refused; nothing was sent to the unit.";
-        QTest::newRow("no target") << "None" << 0u << "The image holds no target; nothing was sent to the unit.";
-    }
+        auto failure = [](const char* stage, uint32_t type) {
+            return upgrade_ui::failure_text(QMetaEnum::fromType<updateThread::Stage>().keyToValue(stage), type);
+        };
+        row("failure: preparing", failure("Prepare", 0x86), "MCU2 failed while preparing.");
+        row("failure: erasing", failure("Erase", 0x84), "MCU1 failed while erasing.");
+        row("failure: waiting for the erase", failure("WaitErase", 0x82), "kernel failed while waiting for the erase.");
+        row("failure: programming", failure("Program", 0x85), "FPGA failed while programming.");
+        row("failure: checking", failure("Check", 0x89), "HI3798 failed while checking the data.");
+        row("failure: image refused", failure("ReadImage", 0), "The image was refused; nothing was sent to the unit.");
+        row("failure: no target", failure("None", 0), "The image holds no target; nothing was sent to the unit.");
 
-    void failure_text()
-    {
-        QFETCH(QString, stage);
-        QFETCH(uint, type);
-        QFETCH(QString, line);
-        const int value = QMetaEnum::fromType<updateThread::Stage>().keyToValue(qPrintable(stage));
-        QVERIFY(value >= 0);
-        QCOMPARE(upgrade_ui::failure_text(value, type), line);
-    }
-
-    void interrupted_text_data()
-    {
-        QTest::addColumn<QString>("image");
-        QTest::addColumn<QString>("serial");
-        QTest::addColumn<bool>("timed");
-        QTest::addColumn<uint>("type");
-        QTest::addColumn<QString>("said");
-        const QString head = "The last upgrade did not end: the tool stopped ", as = "as it began to flash ";
+        auto interrupted = [](const QString& image, const QString& serial, uint32_t type) {
+            return upgrade_ui::interrupted_text({true, image, serial, QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9)), type});
+        };
+        const QString stopped = "The last upgrade did not end: the tool stopped ", as = "as it began to flash ";
         const QString began = " It began at 2024-05-06 07:08", on = " on the unit QL24G0000001.";
-        const QString tail = " The unit may need this upgrade again.";
-        QTest::newRow("stopped before the first target")
-            << "/i/a.bin" << "QL24G0000001" << true << 0u << head + as + "/i/a.bin." + began + on + tail;
-        QTest::newRow("stopped during the FPGA") << "/i/a.bin" << "QL24G0000001" << true << 0x85u
-            << head + "while it was flashing FPGA from /i/a.bin." + began + on + tail;
-        QTest::newRow("no serial number read")
-            << "/i/a.bin" << "" << true << 0u << head + as + "/i/a.bin." + began + "." + tail;
-        QTest::newRow("record cut short by the crash") << "" << "" << false << 0u << head + as + "an image." + tail;
+        const QString again = " The unit may need this upgrade again.";
+        row("interrupted: before the first target", interrupted("/i/a.bin", "QL24G0000001", 0),
+            stopped + as + "/i/a.bin." + began + on + again);
+        row("interrupted: during the FPGA", interrupted("/i/a.bin", "QL24G0000001", 0x85),
+            stopped + "while it was flashing FPGA from /i/a.bin." + began + on + again);
+        row("interrupted: no serial number read", interrupted("/i/a.bin", "", 0),
+            stopped + as + "/i/a.bin." + began + "." + again);
+        QTemporaryDir folder; // a record cut short by the crash still says that a run did not end
+        upgrade_ui::set_record_folder(folder.path());
+        QFile cut(upgrade_ui::record_path());
+        cut.open(QIODevice::WriteOnly);
+        cut.write("{\"ima");
+        cut.close();
+        row("interrupted: the record cut short", upgrade_ui::interrupted_text(upgrade_ui::read_upgrade_record()),
+            stopped + as + "an image." + again);
+        row("interrupted: no record", upgrade_ui::interrupted_text({}), "");
+
+        auto dropped = [](const QStringList& urls) {
+            QList<QUrl> list;
+            for (const QString& u : urls)
+                list << QUrl(u);
+            return upgrade_ui::dropped_image_path(list);
+        };
+        row("dropped: an image (.bin)", dropped({"file:///i/a.bin"}), "/i/a.bin");
+        row("dropped: an image (.HEX)", dropped({"file:///i/b.HEX"}), "/i/b.HEX");
+        row("dropped: not an image (.txt)", dropped({"file:///i/c.txt"}), "");
+        row("dropped: two images", dropped({"file:///i/a.bin", "file:///i/b.HEX"}), "");
+        row("dropped: a remote file", dropped({"http://example.com/a.bin"}), "");
     }
 
-    void interrupted_text()
+    void helpers()
     {
-        QFETCH(QString, image);
-        QFETCH(QString, serial);
-        QFETCH(bool, timed);
-        QFETCH(uint, type);
-        QFETCH(QString, said);
-        const QDateTime started = timed ? QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9)) : QDateTime();
-        QCOMPARE(upgrade_ui::interrupted_text({true, image, serial, started, type}), said);
-        QVERIFY(upgrade_ui::interrupted_text({}).isEmpty());
-    }
-
-    void dropped_image_data()
-    {
-        QTest::addColumn<QStringList>("dropped");
-        QTest::addColumn<QString>("taken");
-        QTest::newRow("an image (.bin)") << QStringList{"file:///i/a.bin"} << "/i/a.bin";
-        QTest::newRow("an image (.HEX)") << QStringList{"file:///i/b.HEX"} << "/i/b.HEX";
-        QTest::newRow("not an image (.txt)") << QStringList{"file:///i/c.txt"} << "";
-        QTest::newRow("two images") << QStringList{"file:///i/a.bin", "file:///i/b.HEX"} << "";
-        QTest::newRow("a remote file") << QStringList{"http://example.com/a.bin"} << "";
-    }
-
-    void dropped_image()
-    {
-        QFETCH(QStringList, dropped);
-        QFETCH(QString, taken);
-        QList<QUrl> urls;
-        for (const QString& u : dropped)
-            urls << QUrl(u);
-        QCOMPARE(upgrade_ui::dropped_image_path(urls), taken);
+        QFETCH(QString, got);
+        QFETCH(QString, want);
+        QCOMPARE(got, want);
     }
 };
 

@@ -317,28 +317,22 @@ public:
         engine.set_file_path(path);
         engine.set_dev_handle(handle);
         watch(&engine, &context, &ev);
-        QObject::connect(
-            &engine, &updateThread::mcu2_update, &engine,
-            [&](bool open) {
-                ev.add(open ? QStringLiteral("mcu2_update(true)") : QStringLiteral("mcu2_update(false)"));
-                if (!open) {
-                    engine.set_dev_handle(nullptr);
-                    close_handle();
-                    return;
-                }
-                if (restarting)
-                    restarting->waitRestartIdle(std::chrono::seconds(10));
-                reopen();
-                engine.set_dev_handle(handle);
-            },
-            Qt::DirectConnection);
-        QObject::connect(
-            &engine, &updateThread::inqure_hi3798_version, &engine,
-            [&] {
-                ev.add(QStringLiteral("inqure_hi3798_version"));
-                engine.essert_hi3798_ver(hi3798_ready);
-            },
-            Qt::DirectConnection);
+        QObject::connect(&engine, &updateThread::mcu2_update, &engine, [&](bool open) {
+            ev.add(open ? QStringLiteral("mcu2_update(true)") : QStringLiteral("mcu2_update(false)"));
+            engine.set_dev_handle(nullptr);
+            if (!open) {
+                close_handle();
+                return;
+            }
+            if (restarting)
+                restarting->waitRestartIdle(std::chrono::seconds(10));
+            reopen();
+            engine.set_dev_handle(handle);
+        }, Qt::DirectConnection);
+        QObject::connect(&engine, &updateThread::inqure_hi3798_version, &engine, [&] {
+            ev.add(QStringLiteral("inqure_hi3798_version"));
+            engine.essert_hi3798_ver(hi3798_ready);
+        }, Qt::DirectConnection);
         if (on_engine)
             on_engine(&engine);
         engine.start();
