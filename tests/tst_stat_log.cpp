@@ -94,22 +94,10 @@ QStringList tables() { return query("select name from sqlite_master where type =
 
 bool log_open() { return QSqlDatabase::database(QSqlDatabase::defaultConnection, false).isOpen(); }
 
-int count_lines(const DebugCapture& capture, const QString& text)
+// How many debug lines hold `part`, in any case.
+int mentions(const DebugCapture& capture, const QString& part)
 {
-    const QStringList lines = capture.lines();
-    return int(std::count_if(lines.begin(), lines.end(), [&](const QString& l) { return l.trimmed() == text; }));
-}
-
-bool mentions(const DebugCapture& capture, const QString& part)
-{
-    return !capture.lines().filter(part, Qt::CaseInsensitive).isEmpty();
-}
-
-statlog::LogRecord sample_record(uint32_t freq)
-{
-    statlog::LogRecord r;
-    r.freq = freq;
-    return r;
+    return capture.lines().filter(part, Qt::CaseInsensitive).size();
 }
 
 } // namespace
@@ -228,19 +216,19 @@ private slots:
         QCOMPARE(statlog::quoted_identifier(table), identifier);
         w->serial_number = "victim";
         w->set_record_enabled(true);
-        QCOMPARE(statlog::insert_row(sample_record(11), "2026-03-01 10:00:00"), 0);
+        QCOMPARE(statlog::insert_row(statlog::LogRecord(), "2026-03-01 10:00:00"), 0);
         w->set_record_enabled(false);
         w->serial_number = serial;
         w->set_record_enabled(true);
         QCOMPARE(statlog::current_table(), table);
-        QCOMPARE(statlog::insert_row(sample_record(1), "2026-03-01 10:00:00"), 0);
-        QCOMPARE(statlog::insert_row(sample_record(2), "2026-03-02 10:00:00"), 0);
+        QCOMPARE(statlog::insert_row(statlog::LogRecord(), "2026-03-01 10:00:00"), 0);
+        QCOMPARE(statlog::insert_row(statlog::LogRecord(), "2026-03-02 10:00:00"), 0);
         w->set_record_enabled(false);
         w->set_record_enabled(true);
         QCOMPARE(w->insert_log_row(), 0);
         // The same second twice (the poll's timer is a coarse one) is still
         // one row, and no failure that would stop recording.
-        QCOMPARE(statlog::insert_row(sample_record(4), "2026-03-02 10:00:00"), 0);
+        QCOMPARE(statlog::insert_row(statlog::LogRecord(), "2026-03-02 10:00:00"), 0);
         const QString stored = identifier.mid(1, identifier.size() - 2).replace("\"\"", "\"");
         QVERIFY2(tables().contains(stored) && tables().size() == 2, qPrintable(tables().join(" | ")));
         QCOMPARE(rows_of("SNvictim").size(), 1);
@@ -273,8 +261,9 @@ private slots:
         QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$").match(times[0]).hasMatch());
         QVERIFY(times[0] >= before && times[0] <= statlog::current_time_key());
         const QString row = rows_of(kTable, true).value(0);
-        QVERIFY2(row.contains("G_RSSI_1=50 G_RSSI_2=47 ") && row.contains("A_RSSI_1=52 A_RSSI_2=255 "), qPrintable(row));
-        QCOMPARE(count_lines(capture, "record log failed!"), 0);
+        QVERIFY2(row.contains("G_RSSI_1=50 G_RSSI_2=47 ") && row.contains("A_RSSI_1=52 A_RSSI_2=255 "),
+                 qPrintable(row));
+        QCOMPARE(mentions(capture, "record log failed!"), 0);
 
         // Switched on again the table exists: quietly, no second table.
         capture.clear();
@@ -316,6 +305,7 @@ private slots:
         QTest::newRow("locked by another program") << "locked" << true << row << "locked";
         QTest::newRow("switched on while locked") << "locked" << false << row << "locked";
         QTest::newRow("a file that is no database") << "junk" << false << row << "not a database";
+        QTest::newRow("the serial's table with other columns") << "foreign" << false << row << "has no column named";
         QTest::newRow("database closed under the log") << "closed" << true << row << "open db file failed";
     }
 
@@ -328,10 +318,9 @@ private slots:
         QStringList before;
         if (while_recording) {
             w->set_record_enabled(true);
-            QCOMPARE(statlog::insert_row(sample_record(1), "2026-01-01 00:00:00"), 0);
+            QCOMPARE(statlog::insert_row(statlog::LogRecord(), "2026-01-01 00:00:00"), 0);
             QCOMPARE((before = rows_of(kTable)).size(), 1);
         }
-        const QByteArray junk = QByteArray("This file belongs to another program and is no database. ").repeated(300);
         std::unique_ptr<PermissionsApply> permissions;
         const rlimit full{512, RLIM_INFINITY};
         QFile file("log.db");
@@ -342,20 +331,27 @@ private slots:
             QVERIFY(QDir().mkdir("log.db"));
         } else if (fault == "full") {
             QCOMPARE(setrlimit(RLIMIT_FSIZE, &full), 0);
-        } else if (fault == "locked") {
+        } else if (fault == "locked" || fault == "foreign") {
             locker = QSqlDatabase::addDatabase("QSQLITE", "locker");
             locker.setDatabaseName(QDir::current().absoluteFilePath("log.db"));
             QVERIFY(locker.open());
-            // Not recording yet: the file is an empty database of another program.
-            QVERIFY(while_recording || QSqlQuery(locker).exec("create table other(x int)"));
-            QVERIFY(QSqlQuery(locker).exec("BEGIN EXCLUSIVE"));
+            // Not recording yet: the file is a database of another program,
+            // a foreign one with a table of the serial's name.
+            const QString other = fault == "foreign" ? kTable + "(a int, b text)" : "other(x int)";
+            QVERIFY(while_recording || QSqlQuery(locker).exec("create table " + other));
+            QVERIFY(fault != "foreign" || QSqlQuery(locker).exec("insert into " + kTable + " values (7, 'kept')"));
+            QVERIFY(fault != "locked" || QSqlQuery(locker).exec("BEGIN EXCLUSIVE"));
         } else if (fault == "junk") {
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(junk) == junk.size());
-            file.close();
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray("Not a database. ").repeated(900)) > 0);
         } else if (fault == "closed") {
             QSqlDatabase::database(QSqlDatabase::defaultConnection, false).close();
         }
 
+        file.close();
+        QByteArray kept; // a file of another program, left as it was
+        if ((fault == "junk" || fault == "foreign") && file.open(QIODevice::ReadOnly))
+            kept = file.readAll();
+        file.close();
         DebugCapture capture;
         QElapsedTimer clock;
         clock.start();
@@ -372,14 +368,14 @@ private slots:
         QVERIFY2(mentions(capture, mention), qPrintable(capture.lines().join(" | ")));
         QVERIFY(!capture.contains("table created!"));
         const bool at_open = problem.startsWith("Not");
-        QCOMPARE(count_lines(capture, "creat record file failed!"), at_open ? 1 : 0);
-        QCOMPARE(count_lines(capture, "record log failed!"), at_open ? 0 : 1);
+        QCOMPARE(mentions(capture, "creat record file failed!"), at_open ? 1 : 0);
+        QCOMPARE(mentions(capture, "record log failed!"), at_open ? 0 : 1);
 
         permissions.reset();
         end_faults();
-        if (fault == "junk") { // the other program's file is left as it was
+        if (!kept.isEmpty()) {
             QVERIFY(file.open(QIODevice::ReadOnly));
-            QCOMPARE(file.readAll(), junk);
+            QCOMPARE(file.readAll(), kept);
             QVERIFY(!QFileInfo::exists("log.db-journal"));
             return;
         }
@@ -394,10 +390,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    StatLogTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(StatLogTest)
 #include "tst_stat_log.moc"

@@ -34,7 +34,8 @@ int code_of(const QString& name)
     static const QMap<QString, int> codes{
         {"IO", LIBUSB_ERROR_IO},     {"NO_DEVICE", LIBUSB_ERROR_NO_DEVICE}, {"NOT_FOUND", LIBUSB_ERROR_NOT_FOUND},
         {"BUSY", LIBUSB_ERROR_BUSY}, {"PIPE", LIBUSB_ERROR_PIPE},           {"TIMEOUT", LIBUSB_ERROR_TIMEOUT},
-        {"EBUSY", -EBUSY},           {"ENOENT", -ENOENT},                   {"ENODEV", -ENODEV}};
+        {"EBUSY", -EBUSY},           {"ENOENT", -ENOENT},                   {"ENODEV", -ENODEV},
+        {"SHORT", int(Fault::Short)}};
     return codes.contains(name) ? codes[name] : name.toInt();
 }
 
@@ -123,13 +124,17 @@ class RealLibusbTest : public QObject
     }
 
 private slots:
+    void initTestCase()
+    {
+        updateThread::set_sleep_function(&upgrade_support::test_sleep);
+        upgrade_ui::set_end_pause_function([](int ms) { g_end_pauses << ms; });
+    }
+
     void init()
     {
         unit = make_ground_unit();
         g_bus->followRestarts(unit);
         dir = std::make_unique<QTemporaryDir>();
-        updateThread::set_sleep_function(&upgrade_support::test_sleep);
-        upgrade_ui::set_end_pause_function([](int ms) { g_end_pauses << ms; });
         g_end_pauses.clear();
     }
 
@@ -140,10 +145,6 @@ private slots:
             QVERIFY(wait_for([&] { return !window->upgrade_running(); }, 30000));
         page.reset();
         delete window;
-        w = nullptr;
-        ui = nullptr;
-        updateThread::set_sleep_function(nullptr);
-        upgrade_ui::set_end_pause_function(nullptr);
         upgrade_support::g_divisor = 1;
         QVERIFY(unit->upgrade().waitRestartIdle(std::chrono::milliseconds(5000)));
         g_bus->unplugAll();
@@ -155,8 +156,9 @@ private slots:
     }
 
     // libusb alone on the device file, with two handles `a` and `b` on the
-    // unit; each step is "[a.|b.]call[=result]". The simulated bus gives
-    // the other tests the same semantics.
+    // unit; each step is "[a.|b.]call[=result]", or "fail=X" / "bulkfail=X"
+    // for fault X on the next identity read / bulk transfer. The simulated
+    // bus gives the other tests the same semantics.
     void calls_data()
     {
         QTest::addColumn<QString>("steps");
@@ -174,13 +176,14 @@ private slots:
         QTest::newRow("clear-halt of endpoint 0 refused")
             << "a.claim=0 a.clear0=NOT_FOUND CLEAR_HALT=ENOENT a.clear=0 halts=1";
         QTest::newRow("control: short answer, bus error, stall ended by the next setup")
-            << "short a.control=39 bus-error a.control=IO stall a.control=PIPE a.control=40";
+            << "fail=SHORT a.control=39 fail=IO a.control=IO fail=PIPE a.control=PIPE a.control=40";
         QTest::newRow("bulk stall halts until clear-halt")
-            << "a.claim=0 bulk-stall a.out=PIPE halted=1 a.out=PIPE a.clear=0 halted=0 a.out=0";
+            << "a.claim=0 bulkfail=PIPE a.out=PIPE halted=1 a.out=PIPE a.clear=0 halted=0 a.out=0";
         // libusb gives a URB up at its timeout: the kernel sees a discard,
         // and the pipe answers again afterwards.
-        QTest::newRow("control unanswered") << "silent a.control=TIMEOUT discarded=1 DISCARDURB=0 a.control=40";
-        QTest::newRow("bulk unanswered") << "a.claim=0 bulk-silent a.out=TIMEOUT discarded=1 DISCARDURB=0 a.out=0";
+        QTest::newRow("control unanswered") << "fail=TIMEOUT a.control=TIMEOUT discarded=1 DISCARDURB=0 a.control=40";
+        QTest::newRow("bulk unanswered")
+            << "a.claim=0 bulkfail=TIMEOUT a.out=TIMEOUT discarded=1 DISCARDURB=0 a.out=0";
         QTest::newRow("every call after an unplug")
             << "a.claim=0 unplug a.control=NO_DEVICE a.out=NO_DEVICE a.clear=NO_DEVICE a.driver=NO_DEVICE "
                "a.release=NO_DEVICE RELEASEINTERFACE=ENODEV a.claim=NO_DEVICE a.close files=1";
@@ -214,12 +217,10 @@ private slots:
             else if (what == "attach") rc = libusb_attach_kernel_driver(h, 0);
             else if (what == "close") { libusb_close(h); h = nullptr; continue; }
             else if (what == "bind-driver") { dev->setKernelDriver(arg.toStdString()); continue; }
-            else if (what == "short") { dev->failNext(req::Identity, Fault::Short); continue; }
-            else if (what == "bus-error") { dev->failNext(req::Identity, Fault::Io); continue; }
-            else if (what == "stall") { dev->failNext(req::Identity, Fault::Pipe); continue; }
-            else if (what == "bulk-stall") { dev->failNext(DeviceFile::kBulk, Fault::Pipe); continue; }
-            else if (what == "silent") { dev->failNext(req::Identity, Fault::Timeout); continue; }
-            else if (what == "bulk-silent") { dev->failNext(DeviceFile::kBulk, Fault::Timeout); continue; }
+            else if (what.endsWith("fail")) {
+                dev->failNext(what == "fail" ? req::Identity : DeviceFile::kBulk, Fault(want));
+                continue;
+            }
             else if (what == "discarded") rc = dev->urbs().back().discarded;
             else if (what == "unplug") { g_bus->unplug(dev); continue; }
             else if (what == "claimed") rc = dev->interfaceClaimed();
@@ -267,7 +268,8 @@ private slots:
         QCOMPARE(dev->openFiles(), 1);
         QCOMPARE(last_result(dev, "CLAIMINTERFACE"), 0L);
         QCOMPARE(QString::fromStdString(dev->kernelDriver()), QString("usbfs"));
-        QCOMPARE(capture.count("Kernel Driver Active") + capture.count("Kernel Driver Detached!"), driver.isEmpty() ? 0 : 2);
+        QCOMPARE(capture.count("Kernel Driver Active") + capture.count("Kernel Driver Detached!"),
+                 driver.isEmpty() ? 0 : 2);
         QVERIFY(!driver.isEmpty() || last_result(dev, "GETDRIVER") == -ENODATA);
         QVERIFY(connect_codes_first(dev));
         const auto urbs = dev->urbs();
