@@ -1,7 +1,6 @@
-// Helpers of the window tests: a main window opened on a simulated unit,
-// the requests it made since a mark written as one line, the command
-// channel's waits recorded instead of waited, what widgets show checked
-// against one line, and modal message boxes answered from a timer.
+// Helpers of the window tests: a window on a simulated unit, its requests
+// since a mark as one line, the command channel's waits recorded instead of
+// waited, widgets checked against one line, message boxes answered.
 #pragma once
 
 #include "testsupport.h"
@@ -21,6 +20,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -68,24 +68,14 @@ public:
     bool wait_poll(int timeout_ms = 3000)
     {
         const size_t m = mark();
-        return testsupport::wait_for(
-            [&] {
-                for (const auto& t : since(m))
-                    if (t.bRequest == sim::kReqProStatus)
-                        return true;
-                return false;
-            },
-            timeout_ms);
+        return testsupport::wait_for([&] {
+            const auto log = since(m);
+            return std::any_of(log.begin(), log.end(), [](auto& t) { return t.bRequest == sim::kReqProStatus; });
+        }, timeout_ms);
     }
 
-    void show_page(QWidget* page)
-    {
-        ui->stackedWidget->setCurrentWidget(page);
-        lay_out();
-    }
-
-    // Runs the pending layout passes, so that widgets just shown have their
-    // geometry before a test clicks them.
+    // Runs the pending layout passes: widgets just shown get their geometry
+    // before a test clicks them.
     static void lay_out()
     {
         for (int i = 0; i < 4; ++i)
@@ -117,7 +107,7 @@ inline void click(QAbstractButton* button)
     Window::lay_out();
     QVERIFY2(button->isVisible() && !button->rect().isEmpty(), qPrintable(button->objectName()));
     // A radio button or check box takes clicks only on its indicator and
-    // text, which sit at its left end however wide the layout makes it.
+    // text, at its left end however wide the layout makes it.
     const bool left = qobject_cast<QRadioButton*>(button) || button->inherits("QCheckBox");
     const QPoint at = left ? QPoint(6, button->height() / 2) : button->rect().center();
     QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, at);
@@ -132,9 +122,7 @@ inline QString wire(const std::vector<sim::Transfer>& log)
         QString s = QString::number(t.bRequest, 16).toUpper();
         if (!(t.bmRequestType & 0x80) && !t.data.empty())
             s += ':' + QByteArray(reinterpret_cast<const char*>(t.data.data()), int(t.data.size())).toHex();
-        if (t.result < 0)
-            s += '!';
-        out << s;
+        out << s + (t.result < 0 ? "!" : "");
     }
     return out.join(' ');
 }
@@ -146,41 +134,34 @@ class WaitLog
 public:
     WaitLog()
     {
-        recorded().clear();
+        recorded.clear();
         CommandChannel::set_wait_function(&record);
     }
     ~WaitLog()
     {
         CommandChannel::set_wait_function(nullptr);
-        during() = nullptr;
+        hook = nullptr;
     }
     // Called at every wait before it is recorded: a test looks at the
     // window in the middle of a setting, or pulls the unit out there.
-    static std::function<void(int)>& during()
-    {
-        static std::function<void(int)> hook;
-        return hook;
-    }
+    static std::function<void(int)>& during() { return hook; }
     QString text() const
     {
         QStringList out;
-        for (int ms : recorded())
+        for (int ms : recorded)
             out << QString::number(ms);
         return out.join(' ');
     }
-    void clear() { recorded().clear(); }
+    void clear() { recorded.clear(); }
 
 private:
-    static QList<int>& recorded()
-    {
-        static QList<int> list;
-        return list;
-    }
+    static inline QList<int> recorded;
+    static inline std::function<void(int)> hook;
     static void record(int ms)
     {
-        if (during())
-            during()(ms);
-        recorded() << ms;
+        if (hook)
+            hook(ms);
+        recorded << ms;
     }
 };
 
@@ -216,13 +197,14 @@ inline QString mismatches(QObject* root, const QString& expected)
             name.chop(1);
         QObject* o = root->objectName() == name ? root : root->findChild<QObject*>(name);
         auto* widget = qobject_cast<QWidget*>(o);
+        auto* bar = qobject_cast<QProgressBar*>(o);
         QString got = !o ? QString("missing") : shown(o);
         if (o && kind == '?')
             got = widget && !widget->isHidden() ? "shown" : "hidden";
         else if (o && kind == '!')
             got = widget && widget->isEnabled() ? "enabled" : "disabled";
         else if (o && kind == '%')
-            got = qobject_cast<QProgressBar*>(o) ? qobject_cast<QProgressBar*>(o)->text() : "?";
+            got = bar ? bar->text() : "?";
         else if (o && kind == '$')
             got = widget ? widget->styleSheet() : "?";
         if (got != want)
@@ -245,8 +227,7 @@ public:
 
     struct Seen
     {
-        QString title;
-        QString text;
+        QString title, text;
         QMessageBox::StandardButtons buttons;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         Qt::WindowFlags flags;
@@ -254,6 +235,7 @@ public:
     };
     QList<Seen> seen;
     QMessageBox::StandardButton reply;
+    bool enter = false; // the Return key instead: the box's default button
 
     // "title: text" of every box, for comparing with a table's list.
     QStringList texts() const
@@ -270,15 +252,14 @@ private:
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
-        seen.append({box->windowTitle(), box->text(), box->standardButtons(), box->icon(),
-                     box->windowFlags(), box->parentWidget()});
-        if (reply == QMessageBox::NoButton) {
-            QTest::keyClick(box, Qt::Key_Escape);
-        } else if (QAbstractButton* b = box->button(reply)) {
+        seen.append({box->windowTitle(), box->text(), box->standardButtons(), box->icon(), box->windowFlags(),
+                     box->parentWidget()});
+        if (enter || reply == QMessageBox::NoButton)
+            QTest::keyClick(box, enter ? Qt::Key_Return : Qt::Key_Escape);
+        else if (QAbstractButton* b = box->button(reply))
             b->click();
-        } else {
+        else
             box->done(reply);
-        }
     }
 
     QTimer timer;

@@ -11,11 +11,8 @@ namespace testsupport {
 
 void init_resources()
 {
-    static bool done = false;
-    if (!done) {
-        quorlan_init_resources();
-        done = true;
-    }
+    static const bool done = (quorlan_init_resources(), true);
+    Q_UNUSED(done)
 }
 
 std::shared_ptr<sim::SimUnit> make_ground_unit()
@@ -99,8 +96,7 @@ bool DebugCapture::contains(const QString& line) const
 
 int DebugCapture::count(const QString& line) const
 {
-    std::lock_guard<std::mutex> lock(g_capture_mutex);
-    return g_lines.count(line);
+    return lines().count(line);
 }
 
 void DebugCapture::clear()

@@ -128,6 +128,20 @@ QString evaluate(const QString& input)
         return QStringList{hex(payload::config_arq(b(1), true)), hex(payload::config_arq(b(1), false)),
                            hex(payload::config_antenna_group(b(1), 1)), hex(payload::config_antenna_group(b(1), 2)),
                            hex(payload::config_restore(b(1)))}.join(' ');
+    if (kind == "scan") { // band, then the answer's bytes: "points first+step", each point checked
+        // Exactly the answer's bytes on the heap, so that a sanitizer build
+        // catches a read past them.
+        std::vector<unsigned char> answer;
+        for (int i = 2; i < a.size(); ++i)
+            answer.push_back(uint8_t(n(i)));
+        rec::ScanPoint points[rec::kScanRecordSize];
+        const int count = rec::scan_levels(n(1), answer.data(), answer.size(), points);
+        const int step = count > 1 ? points[1].mhz - points[0].mhz : 0;
+        for (int i = 0; i < count; ++i)
+            if (points[i].mhz != points[0].mhz + i * step || points[i].dbm != -std::min(int(answer[size_t(i)]), 100))
+                return QString("point %1 at %2/%3").arg(i).arg(points[i].mhz).arg(points[i].dbm);
+        return count ? QString("%1 %2+%3").arg(count).arg(points[0].mhz).arg(step) : "0";
+    }
     if (kind == "testmode") { // on, then the entry's rate or off again
         std::array<uint8_t, 4> w = payload::test_mode({0x12, 0x34, 0x56, 0x78}, true);
         if (a[1] == "off")
@@ -211,7 +225,15 @@ private slots:
             // 0xE8: the test mode in bit 31, the fixed rate code in byte 2's high nibble; other bits kept.
             {"testmode off", "123456f8 12345678"}, {"testmode 0", "123406f8"}, {"testmode 8", "123486f8"},
             {"testmode 9", "1234c6f8"}, {"testmode 10", "1234f6f8"}, // codes 12 and 15
-            {"testmode 11", "none 123456f8"}, {"testmode -1", "none 123456f8"}};
+            {"testmode 11", "none 123456f8"}, {"testmode -1", "none 123456f8"},
+            // The band scan record on the band's channel grid, read only as far as the unit sent it: a short
+            // answer moves fewer points instead of drawing unmeasured channels at 0 dBm.
+            {"scan 24 0 40 100 255 101 1 2 3 4 5 6 7 8 9 10 11", "16 2407+5"},
+            {"scan 25 0 40 100 255 101 1 2 3 4 5 6 7 8 9 10 11", "16 2512+5"},
+            {"scan 58 0 40 100 255 101 1 2 3 4 5 6 7 8 9 10 11", "7 5745+10"}, // 7 bytes used
+            {"scan 14 0 40 100 255 101 1 2 3 4 5 6 7 8 9 10 11", "0"}, // not drawn
+            {"scan 0 0 40 100 255 101 1 2 3 4 5 6 7 8 9 10 11", "0"}, {"scan 24 30 31 32", "3 2407+5"},
+            {"scan 58 30 31 32 33 34 35", "6 5745+10"}, {"scan 24", "0"}};
         for (const auto& [in, out] : rows)
             QTest::newRow(in) << QString(in) << QString(out);
     }
@@ -264,40 +286,6 @@ private slots:
                                   p.g_packets_discard, p.g_packets_retransmit, p.datalink_recv, p.datalink_send};
         for (int w = 0; w < 15; ++w)
             QCOMPARE(words[w], w ? uint32_t(0x100 + w) : 0x05u);
-    }
-
-    // The band scan record on the band's channel grid. The answer is read
-    // only as far as the unit sent it: a short answer moves fewer points
-    // instead of drawing unmeasured channels at 0 dBm.
-    void scan_levels_data()
-    {
-        QTest::addColumn<int>("band");
-        QTest::addColumn<QList<int>>("answer");
-        QTest::addColumn<QString>("grid"); // "count first step"
-        const QList<int> full{0, 40, 100, 255, 101, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-        QTest::newRow("2.4 GHz") << 24 << full << "16 2407 5";
-        QTest::newRow("2.5 GHz") << 25 << full << "16 2512 5";
-        QTest::newRow("5.8 GHz uses 7 bytes") << 58 << full << "7 5745 10";
-        QTest::newRow("1.4 GHz not drawn") << 14 << full << "0 0 0";
-        QTest::newRow("unknown band") << 0 << full << "0 0 0";
-        QTest::newRow("short answer") << 24 << QList<int>{30, 31, 32} << "3 2407 5";
-        QTest::newRow("short answer 5.8 GHz") << 58 << QList<int>{30, 31, 32, 33, 34, 35} << "6 5745 10";
-        QTest::newRow("empty answer") << 24 << QList<int>{} << "0 0 0";
-    }
-    void scan_levels()
-    {
-        QFETCH(int, band);
-        QFETCH(QList<int>, answer);
-        QFETCH(QString, grid);
-        const int count = grid.section(' ', 0, 0).toInt(), first = grid.section(' ', 1, 1).toInt(),
-                  step = grid.section(' ', 2).toInt();
-        // Exactly the answer's bytes on the heap, so that a sanitizer build
-        // catches a read past them.
-        std::vector<unsigned char> bytes(answer.begin(), answer.end());
-        rec::ScanPoint points[rec::kScanRecordSize];
-        QCOMPARE(rec::scan_levels(band, bytes.data(), bytes.size(), points), count);
-        for (int i = 0; i < count; ++i)
-            QCOMPARE(QPair(points[i].mhz, points[i].dbm), QPair(first + i * step, -std::min(answer[i], 100)));
     }
 
     // 0xED: mode (1 for AES-256), three pad bytes, 16 or 32 printable ASCII

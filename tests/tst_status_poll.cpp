@@ -55,13 +55,14 @@ Unit unit(sim::SimUnit::Type type, int variant, uint32_t mcu2, int model = 0)
 QString decided(Wireless_Video_Link& w)
 {
     const auto* ui = w.form();
+    const QComboBox* freq = ui->comboBox_freq;
     const auto* series = w.scan_series_object();
     const QPointF end = series->count() ? series->at(series->count() - 1) : QPointF();
     int qam = 0;
     for (int i = 0; i < ui->comboBox_downlink->count(); ++i)
         qam += ui->comboBox_downlink->itemText(i) == "16QAM_1/2 (7.52Mbps)";
-    return QString("type %1, %2 channels to %3, 16QAM x%4, chart %5-%6 x%7 to %8/%9, power %10%11, mask %12")
-        .arg(w.unit_type).arg(ui->comboBox_freq->count()).arg(ui->comboBox_freq->itemText(ui->comboBox_freq->count() - 1))
+    return QString("type %1, %2 to %3, 16QAM x%4, %5-%6 x%7 to %8/%9, power %10%11, mask %12")
+        .arg(w.unit_type).arg(freq->count()).arg(freq->itemText(freq->count() - 1))
         .arg(qam).arg(w.scan_axis_x()->min()).arg(w.scan_axis_x()->max()).arg(series->count()).arg(end.x())
         .arg(end.y()).arg(w.power_level).arg(w.power_offset_flag ? " offset" : "").arg(w.feature_mask);
 }
@@ -118,61 +119,57 @@ private slots:
         QTest::addColumn<QString>("decided");
         QTest::addColumn<int>("scans"); // in three polls; -1: not checked
         QTest::addColumn<QString>("then"); // shown after the serial read
+        auto row = [](const char* name, Unit u, const QString& shown, const QString& decided, int scans = 3,
+                      const char* then = "", const char* unread = "") {
+            QTest::newRow(name) << u << QString(unread) << shown << decided << scans << QString(then);
+        };
         using T = sim::SimUnit;
-        const QString g24 = "Channel RSV (2495MHz), 16QAM x1, chart 2400-2500 x16 to 2500/-100, power 28";
-        const QString ground = "type 2, 16 channels to " + g24 + ", mask 1", air = "type 1, 16 channels to " + g24 + ", mask 1";
-        QTest::newRow("ground 0x3440, variant 1, 2.4 GHz") << unit(T::GroundUnit, 1, 0x3440) << ""
-            << "label_info_dev=Ground; label_info_fpga=20304; label_info_firm=1.2.3; label_Datalink_I?=shown; "
-               "radioButton_usb?=shown; radioButton_uart?=shown; radioButton_RO?=shown; groupBox_g_status?=shown; "
-               "pushButton_status?=shown; pushButton_frequency?=shown; label_g_BB_TEMP?=shown; "
-               "label_a_packets_send?=shown; pushButton_antenna_1?=hidden; comboBox_region?=shown"
-            << ground << 3 << "label_info_dev=Ground";
-        QTest::newRow("ground 0x1440: extended, no datalink") << unit(T::GroundUnit, 1, 0x1440) << ""
-            << "label_info_dev=Ground; label_Datalink_I?=hidden; radioButton_uart?=hidden; label_Guc_mode?=shown; "
-               "radioButton_RO?=shown; pushButton_configure?=shown; groupBox_g_status?=shown" << ground << 3 << "";
-        QTest::newRow("ground 0x3000: basic") << unit(T::GroundUnit, 1, 0x3000) << ""
-            << "label_info_dev=Ground; radioButton_usb?=hidden; label_Guc_mode?=hidden; pushButton_configure?=shown; "
-               "groupBox_g_status?=shown" << ground << 3 << "";
-        QTest::newRow("air 0x2440: extended, datalink") << unit(T::AirUnit, 1, 0x2440) << ""
-            << "label_info_dev=Air; radioButton_usb?=shown; label_Guc_mode?=shown; pushButton_configure?=shown; "
-               "groupBox_g_status?=hidden; pushButton_status?=hidden; pushButton_frequency?=hidden"
-            << air << 0 << "label_info_dev=Air";
-        QTest::newRow("air 0x0000: basic") << unit(T::AirUnit, 1, 0x0000) << ""
-            << "label_info_dev=Air; label_Datalink_I?=hidden; radioButton_RO?=hidden; pushButton_configure?=hidden; "
-               "groupBox_g_status?=hidden" << air << 0 << "";
-        QTest::newRow("variant 4, ground: no channel 7, no 16QAM") << unit(T::GroundUnit, 4, 0x3440) << ""
-            << "label_g_BB_TEMP?=hidden; label_A_BB_TEMP?=hidden; label_a_buf_overflow_l?=hidden"
-            << "type 2, 15 channels to Channel RSV (2495MHz), 16QAM x0, chart 2400-2500 x16 to 2500/-100, power 28, "
-               "mask 12" << 3 << "";
-        QTest::newRow("variant 5, ground: antenna groups") << unit(T::GroundUnit, 5, 0x3440) << ""
-            << "pushButton_antenna_1?=shown; label_a_packets_send?=hidden"
-            << "type 2, 16 channels to Channel RSV (2495MHz), 16QAM x0, chart 2400-2500 x16 to 2500/-100, power 28, "
-               "mask 4" << 3 << "";
-        QTest::newRow("2.5 GHz model 21: power with offset") << unit(T::GroundUnit, 1, 0x3440, 21) << ""
-            << "comboBox_region?=hidden; stackedWidget_freq?=shown"
-            << "type 2, 14 channels to Chanel 14 (2577MHz), 16QAM x1, chart 2500-2600 x16 to 2600/-100, power 33 "
-               "offset, mask 1" << 3 << "";
-        QTest::newRow("1.4 GHz model 4: no scan page") << unit(T::GroundUnit, 1, 0x3440, 4) << "" << "comboBox_region?=hidden"
-            << "type 2, 7 channels to Chanel 7 (1485MHz), 16QAM x1, chart 1400-1500 x7 to 1500/-100, power 28, mask 1"
-            << 3 << "";
-        QTest::newRow("5.8 GHz model 12") << unit(T::GroundUnit, 1, 0x3440, 12) << "" << "comboBox_region?=hidden"
-            << "type 2, 7 channels to Chanel 7 (5805MHz), 16QAM x1, chart 5730-5830 x7 to 5830/-100, power 28, mask 1"
-            << 3 << "";
+        const QString rsv = "16 to Channel RSV (2495MHz), 16QAM ", chart = ", 2400-2500 x16 to 2500/-100, power 28, ";
+        const QString ground = "type 2, " + rsv + "x1" + chart + "mask 1";
+        const QString air = "type 1, " + rsv + "x1" + chart + "mask 1";
+        row("ground 0x3440, variant 1, 2.4 GHz", unit(T::GroundUnit, 1, 0x3440),
+            "label_info_dev=Ground; label_info_fpga=20304; label_info_firm=1.2.3; label_Datalink_I?=shown; "
+            "radioButton_usb?=shown; radioButton_uart?=shown; radioButton_RO?=shown; groupBox_g_status?=shown; "
+            "pushButton_status?=shown; pushButton_frequency?=shown; label_g_BB_TEMP?=shown; "
+            "label_a_packets_send?=shown; pushButton_antenna_1?=hidden; comboBox_region?=shown",
+            ground, 3, "label_info_dev=Ground");
+        row("ground 0x1440: extended, no datalink", unit(T::GroundUnit, 1, 0x1440),
+            "label_info_dev=Ground; label_Datalink_I?=hidden; radioButton_uart?=hidden; label_Guc_mode?=shown; "
+            "radioButton_RO?=shown; pushButton_configure?=shown; groupBox_g_status?=shown", ground);
+        row("ground 0x3000: basic", unit(T::GroundUnit, 1, 0x3000), "label_info_dev=Ground; radioButton_usb?=hidden; "
+            "label_Guc_mode?=hidden; pushButton_configure?=shown; groupBox_g_status?=shown", ground);
+        row("air 0x2440: extended, datalink", unit(T::AirUnit, 1, 0x2440),
+            "label_info_dev=Air; radioButton_usb?=shown; label_Guc_mode?=shown; pushButton_configure?=shown; "
+            "groupBox_g_status?=hidden; pushButton_status?=hidden; pushButton_frequency?=hidden",
+            air, 0, "label_info_dev=Air");
+        row("air 0x0000: basic", unit(T::AirUnit, 1, 0x0000), "label_info_dev=Air; label_Datalink_I?=hidden; "
+            "radioButton_RO?=hidden; pushButton_configure?=hidden; groupBox_g_status?=hidden", air, 0);
+        row("variant 4, ground: no channel 7, no 16QAM", unit(T::GroundUnit, 4, 0x3440),
+            "label_g_BB_TEMP?=hidden; label_A_BB_TEMP?=hidden; label_a_buf_overflow_l?=hidden",
+            "type 2, 15 to Channel RSV (2495MHz), 16QAM x0" + chart + "mask 12");
+        row("variant 5, ground: antenna groups", unit(T::GroundUnit, 5, 0x3440),
+            "pushButton_antenna_1?=shown; label_a_packets_send?=hidden", "type 2, " + rsv + "x0" + chart + "mask 4");
+        row("2.5 GHz model 21: power with offset", unit(T::GroundUnit, 1, 0x3440, 21),
+            "comboBox_region?=hidden; stackedWidget_freq?=shown",
+            "type 2, 14 to Chanel 14 (2577MHz), 16QAM x1, 2500-2600 x16 to 2600/-100, power 33 offset, mask 1");
+        row("1.4 GHz model 4: no scan page", unit(T::GroundUnit, 1, 0x3440, 4), "comboBox_region?=hidden",
+            "type 2, 7 to Chanel 7 (1485MHz), 16QAM x1, 1400-1500 x7 to 1500/-100, power 28, mask 1");
+        row("5.8 GHz model 12", unit(T::GroundUnit, 1, 0x3440, 12), "comboBox_region?=hidden",
+            "type 2, 7 to Chanel 7 (5805MHz), 16QAM x1, 5730-5830 x7 to 5830/-100, power 28, mask 1");
         // An unknown model changes neither list nor range; no curve starts.
-        QTest::newRow("unknown model 28") << unit(T::GroundUnit, 1, 0x3440, 28) << "" << ""
-            << "type 2, 16 channels to Channel RSV (2495MHz), 16QAM x1, chart 2400-2500 x0 to 0/0, power 28, mask 1"
-            << 3 << "";
+        row("unknown model 28", unit(T::GroundUnit, 1, 0x3440, 28), "",
+            "type 2, " + rsv + "x1, 2400-2500 x0 to 0/0, power 28, mask 1");
         // The identity unreadable: the device record decides.
-        QTest::newRow("identity unreadable, ground") << unit(T::GroundUnit, 1, 0x3440) << "E3"
-            << "label_info_dev=Ground; label_info_fpga=20304" << ground << 3 << "";
+        row("identity unreadable, ground", unit(T::GroundUnit, 1, 0x3440),
+            "label_info_dev=Ground; label_info_fpga=20304", ground, 3, "", "E3");
         // Nothing read decides nothing: no ground-only request; the serial
         // read decides later.
-        QTest::newRow("identity and device record unread, air") << unit(T::AirUnit, 1, 0x2440) << "E3 E0"
-            << "label_info_dev=unknow; pushButton_frequency?=hidden" << "type 0" + ground.mid(6) << 0
-            << "label_info_dev=Air; pushButton_frequency?=hidden";
-        QTest::newRow("unknown unit nibble: the serial read asks the device record") << unit(T::GroundUnit, 1, 0x4440)
-            << "" << "label_info_dev=unknow" << "type 0" + ground.mid(6) << -1
-            << "label_info_dev=Ground; pushButton_frequency?=shown";
+        row("identity and device record unread, air", unit(T::AirUnit, 1, 0x2440),
+            "label_info_dev=unknow; pushButton_frequency?=hidden", "type 0" + ground.mid(6), 0,
+            "label_info_dev=Air; pushButton_frequency?=hidden", "E3 E0");
+        row("unknown unit nibble: the serial read asks the device record", unit(T::GroundUnit, 1, 0x4440),
+            "label_info_dev=unknow", "type 0" + ground.mid(6), -1,
+            "label_info_dev=Ground; pushButton_frequency?=shown");
     }
     void identity()
     {
@@ -278,8 +275,9 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("debug"); // a line the tick must write
         QTest::addColumn<Check>("check");
-        auto row = [](const char* name, Prep prep, const char* codes, const QString& shown, Check check = {}) {
-            QTest::newRow(name) << prep << QString(codes) << shown << QString() << check;
+        auto row = [](const char* name, Prep prep, const char* codes, const QString& shown, Check check = {},
+                      const char* debug = "") {
+            QTest::newRow(name) << prep << QString(codes) << shown << QString(debug) << check;
         };
         auto rssi = [](int ground, int air, int bind) {
             return on_link([=](sim::SimLink& l) {
@@ -298,7 +296,8 @@ private slots:
             "progressBar_ground_rssi=0; progressBar_air_rssi=0; progressBar_ground_rssi%=-101 dBm; "
             "label_test_g_rssi=-101dBm");
         row("no ground reading", rssi(255, 40, 1), "",
-            "progressBar_ground_rssi=0; progressBar_ground_rssi%=0%; label_test_g_rssi=-255dBm; progressBar_air_rssi=60");
+            "progressBar_ground_rssi=0; progressBar_ground_rssi%=0%; label_test_g_rssi=-255dBm; "
+            "progressBar_air_rssi=60");
         row("unbound: no air reading", rssi(50, 40, 0), "",
             "progressBar_air_rssi=0; progressBar_air_rssi_2=0; label_bind_status=unBinded");
         row("pairing: air still shown", rssi(50, 40, 2), "", "progressBar_air_rssi=60; label_bind_status=unBinded");
@@ -312,16 +311,12 @@ private slots:
             QString::fromUtf8("label_a_BB_TEMP$=color:green;; label_g_PA_TEMP$=color:green;; label_a_BB_TEMP=-10 ℃"));
         row("settings shown from the records", [](Wireless_Video_Link& w, sim::SimDevice& d) {
                 d.unit().link().updateSettings([&](sim::LinkSettings& s) {
-                    s.frequency = 2437;
-                    s.frequencyMode = 0;
+                    s.frequency = 2437; s.frequencyMode = 0; s.baudIndex = 0xFF; s.rcMode = 0; s.antennaByte = 0x11;
+                    s.downlinkCode = 8;
                     s.setRegionPower(2, 31);
-                    s.baudIndex = 0xFF;
-                    s.rcMode = 0;
                     s.setFlag(sim::kFlagDatalinkUsb, true);
                     s.setFlag(sim::kFlagObserver, true);
                     s.setProfile(2);
-                    s.antennaByte = 0x11;
-                    s.downlinkCode = 8;
                     s.setEncryption(true, 1);
                 });
                 d.unit().link().pin([&](sim::Pins& p) { p.range = 1234; p.uplinkKbps = 512; p.downlinkKbps = 6280; });
@@ -334,10 +329,8 @@ private slots:
             "label_distance_l=1234m; label_uplink_rate_2=512Kbit/s; label_downlink_rate=6280Kbit/s; "
             "label_test_downlink=7.52Mbps; comboBox_downlink=6; radioButton_AES256=on");
         row("hopping, profile 0, PPM, 460800 baud", with([](sim::LinkSettings& s) {
-                s.frequencyMode = 1;
+                s.frequencyMode = 1; s.rcMode = 1; s.baudIndex = 4;
                 s.setProfile(0);
-                s.rcMode = 1;
-                s.baudIndex = 4;
             }), "", "pushButton_auto=on; comboBox_freq!=disabled; comboBox_profile=-1; radioButton_ppm=on; "
                     "label_test_bandrate=460800bps");
         // A rate without an entry of the list leaves the one shown.
@@ -347,15 +340,13 @@ private slots:
             }, "", "comboBox_downlink=4; label_test_downlink=unknow");
         auto powers = [](int unit_type) {
             return Prep([=](Wireless_Video_Link& w, sim::SimDevice& d) {
-                d.unit().link().updateSettings([&](sim::LinkSettings& s) {
-                    s.groundPowerWord = 20;
-                    s.airPowerWord = 25;
-                });
+                with([](sim::LinkSettings& s) { s.groundPowerWord = 20; s.airPowerWord = 25; })(w, d);
                 w.unit_type = unit_type;
             });
         };
         row("ground unit: the air unit's power", powers(2), "", "label_RF_Power_l=25dBm");
-        row("air unit: its own power, no scan", powers(1), "E6 E7 A1 E1", "label_RF_Power_l=20dBm; label_RFPOWER=20dBm");
+        row("air unit: its own power, no scan", powers(1), "E6 E7 A1 E1",
+            "label_RF_Power_l=20dBm; label_RFPOWER=20dBm");
         auto counters = [](int mask) {
             return Prep([=](Wireless_Video_Link& w, sim::SimDevice& d) {
                 d.unit().link().setEthCounters(11, 22);
@@ -379,15 +370,13 @@ private slots:
         row("configuration byte: group 1", config(0x01), "", "pushButton_antenna_1=on; comboBox_profile?=hidden",
             [](Wireless_Video_Link& w) { return w.pro_config_byte == 0x01 && !(w.feature_mask & 2); });
         // The byte of a failed counters read is not taken.
-        QTest::newRow("failed counters read keeps the byte")
-            << Prep([](Wireless_Video_Link& w, sim::SimDevice& d) {
-                   d.unit().link().updateSettings([&](sim::LinkSettings& s) { s.setConfigByte(0x01); });
-                   w.poll_status();
-                   d.unit().link().updateSettings([&](sim::LinkSettings& s) { s.setConfigByte(0x04); });
-                   d.failNext(req::ProStatus, LIBUSB_ERROR_IO);
-               })
-            << "E6 F9 E7 A1! E1" << "pushButton_antenna_1=on; label_g_packets_send=unknow" << "pro stat ret -1"
-            << Check([](Wireless_Video_Link& w) { return w.pro_config_byte == 0x01; });
+        row("failed counters read keeps the byte", [](Wireless_Video_Link& w, sim::SimDevice& d) {
+                d.unit().link().updateSettings([&](sim::LinkSettings& s) { s.setConfigByte(0x01); });
+                w.poll_status();
+                d.unit().link().updateSettings([&](sim::LinkSettings& s) { s.setConfigByte(0x04); });
+                d.failNext(req::ProStatus, LIBUSB_ERROR_IO);
+            }, "E6 F9 E7 A1! E1", "pushButton_antenna_1=on; label_g_packets_send=unknow",
+            [](Wireless_Video_Link& w) { return w.pro_config_byte == 0x01; }, "pro stat ret -1");
         auto loss = [](int status) {
             return Prep([=](Wireless_Video_Link& w, sim::SimDevice& d) {
                 d.unit().link().setGroundLdpc(900, 100);
@@ -426,29 +415,28 @@ private slots:
         QCOMPARE(cast.count(), codes.startsWith("E6!") ? 0 : 1);
     }
 
+    // "pass/fail" of each poll, and the rate shown.
     void loss_rate_over_ten_polls_data()
     {
-        QTest::addColumn<QList<int>>("passes");
-        QTest::addColumn<QList<int>>("fails");
+        QTest::addColumn<QString>("counters");
         QTest::addColumn<QString>("shown");
-        QList<int> p, f, p2, f2;
+        QString ten, twelve;
         for (int i = 1; i <= 10; ++i)
-            p << 90 * i, f << 10 * i;
+            ten += QString("%1/%2 ").arg(90 * i).arg(10 * i);
         for (int i = 1; i <= 12; ++i)
-            p2 << (i <= 2 ? 0 : 100 * (i - 2)), f2 << (i <= 2 ? 50 * i : 100);
-        QTest::newRow("ten polls 10%") << p << f << "10%";
-        QTest::newRow("first call uses raw counters") << QList<int>{300} << QList<int>{100} << "25%";
-        QTest::newRow("no packets") << QList<int>{0} << QList<int>{0} << "N/A";
+            twelve += i <= 2 ? QString("0/%1 ").arg(50 * i) : QString("%1/100 ").arg(100 * (i - 2));
+        QTest::newRow("ten polls 10%") << ten.trimmed() << "10%";
+        QTest::newRow("first call uses raw counters") << "300/100" << "25%";
+        QTest::newRow("no packets") << "0/0" << "N/A";
         // The two early polls full of failures have left the window.
-        QTest::newRow("old deltas leave the window") << p2 << f2 << "0%";
+        QTest::newRow("old deltas leave the window") << twelve.trimmed() << "0%";
     }
     void loss_rate_over_ten_polls()
     {
-        QFETCH(QList<int>, passes);
-        QFETCH(QList<int>, fails);
+        QFETCH(QString, counters);
         QFETCH(QString, shown);
-        for (int i = 0; i < passes.size(); ++i)
-            w->caculate_packet_lost_rate(uint(fails[i]), uint(passes[i]));
+        for (const QString& poll : counters.split(' '))
+            w->caculate_packet_lost_rate(poll.section('/', 1).toUInt(), poll.section('/', 0, 0).toUInt());
         QCOMPARE(w->form()->label_lostp->text(), shown);
     }
 
@@ -458,25 +446,23 @@ private slots:
     void scan_data()
     {
         QTest::addColumn<int>("model"); // -1: plugged, never opened; -2: opened and closed again
-        QTest::addColumn<int>("channels"); // points moved; 0: none
-        QTest::addColumn<int>("first");
-        QTest::addColumn<int>("step");
-        QTest::newRow("2.4 GHz") << 0 << 16 << 2407 << 5;
-        QTest::newRow("5.8 GHz") << 12 << 7 << 5745 << 10;
-        QTest::newRow("never opened") << -1 << 0 << 0 << 0;
-        QTest::newRow("closed") << -2 << 0 << 0 << 0;
+        QTest::addColumn<QString>("grid"); // "points moved: first+step"; "": none
+        QTest::newRow("2.4 GHz") << 0 << "16: 2407+5";
+        QTest::newRow("5.8 GHz") << 12 << "7: 5745+10";
+        QTest::newRow("never opened") << -1 << "";
+        QTest::newRow("closed") << -2 << "";
     }
     void scan()
     {
         QFETCH(int, model);
-        QFETCH(int, channels);
-        QFETCH(int, first);
-        QFETCH(int, step);
+        QFETCH(QString, grid);
+        const int channels = grid.section(':', 0, 0).toInt(), first = grid.section(' ', 1).section('+', 0, 0).toInt(),
+                  step = grid.section('+', 1).toInt();
         connect_unit(std::max(model, 0));
         dev->unit().link().setScanMagnitudes(ramp(60));
         w->scan_freq();
         const QList<QPointF> before = curve();
-        const auto table_before = w->chart_points();
+        const auto table = w->chart_points();
         if (model == -1)
             w = std::make_unique<Wireless_Video_Link>();
         if (model == -2)
@@ -494,10 +480,11 @@ private slots:
         QVERIFY(log[0].bRequest == req::Scan && log[0].bmRequestType == kIn && log[0].wLength == 16
                 && log[0].wValue == 0 && log[0].wIndex == 0 && log[0].timeout_ms == 2000u);
         QCOMPARE(curve().size(), before.size());
-        for (int i = 0; i < int(table_before.size()); ++i) {
+        for (int i = 0; i < int(table.size()); ++i) {
             const bool moved = i < channels;
-            QCOMPARE(w->chart_points()[size_t(i)].mhz, moved ? first + i * step : table_before[size_t(i)].mhz);
-            QCOMPARE(w->chart_points()[size_t(i)].dbm, moved ? -(30 + i) : table_before[size_t(i)].dbm);
+            const auto& p = w->chart_points()[size_t(i)];
+            const auto& was = table[size_t(i)];
+            QCOMPARE(QPair(p.mhz, p.dbm), moved ? QPair(first + i * step, -(30 + i)) : QPair(was.mhz, was.dbm));
             if (i < before.size())
                 QCOMPARE(curve().at(i), moved ? QPointF(first + i * step, -(30 + i)) : before.at(i));
         }
