@@ -203,8 +203,6 @@ inline QString sequence(const QStringList& toks)
     return out.join(QLatin1Char(' '));
 }
 
-inline int count_of(const QStringList& toks, const QString& tok) { return int(toks.count(tok)); }
-
 // What the engine told the window, in order: "M:" message, "D:" debug
 // line, "P:" progress, and its requests for help. The engine's thread adds.
 class Events
