@@ -218,10 +218,14 @@ int insert_row(const LogRecord& r, const QString& time)
         qDebug() << query.lastError();
         // The poll's coarse timer can tick twice within one second of the
         // clock: that second has its row already, which is no reason to
-        // stop recording. The time key is the table's only constraint.
-        static const QStringList kConstraintCodes{QStringLiteral("19"), QStringLiteral("1555"),
-                                                  QStringLiteral("2067")};
-        if (kConstraintCodes.contains(query.lastError().nativeErrorCode()))
+        // stop recording. Any other constraint (a table another program
+        // made) is a fault like the rest.
+        const QSqlError error = query.lastError();
+        const QString code = error.nativeErrorCode();
+        const bool time_taken = code == QLatin1String("1555") || code == QLatin1String("2067")
+                                || (code == QLatin1String("19")
+                                    && error.databaseText().startsWith(QLatin1String("UNIQUE constraint failed")));
+        if (time_taken)
             return 0;
         failure = query.lastError().databaseText();
         return -1;

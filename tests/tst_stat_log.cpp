@@ -306,6 +306,9 @@ private slots:
         QTest::newRow("switched on while locked") << "locked" << false << row << "locked";
         QTest::newRow("a file that is no database") << "junk" << false << row << "not a database";
         QTest::newRow("the serial's table with other columns") << "foreign" << false << row << "has no column named";
+        // A constraint failure is a fault unless it is the time key's own.
+        QTest::newRow("the serial's table with a column it cannot fill")
+            << "not null" << false << row << "NOT NULL constraint failed";
         QTest::newRow("database closed under the log") << "closed" << true << row << "open db file failed";
     }
 
@@ -331,13 +334,16 @@ private slots:
             QVERIFY(QDir().mkdir("log.db"));
         } else if (fault == "full") {
             QCOMPARE(setrlimit(RLIMIT_FSIZE, &full), 0);
-        } else if (fault == "locked" || fault == "foreign") {
+        } else if (fault == "locked" || fault == "foreign" || fault == "not null") {
             locker = QSqlDatabase::addDatabase("QSQLITE", "locker");
             locker.setDatabaseName(QDir::current().absoluteFilePath("log.db"));
             QVERIFY(locker.open());
             // Not recording yet: the file is a database of another program,
             // a foreign one with a table of the serial's name.
-            const QString other = fault == "foreign" ? kTable + "(a int, b text)" : "other(x int)";
+            QString other = fault == "foreign" ? kTable + "(a int, b text)" : "other(x int)";
+            if (fault == "not null")
+                other = statlog::create_statement(kTable).mid(13).replace("current_antenna Tinyint)",
+                                                                          "current_antenna Tinyint, extra int not null)");
             QVERIFY(while_recording || QSqlQuery(locker).exec("create table " + other));
             QVERIFY(fault != "foreign" || QSqlQuery(locker).exec("insert into " + kTable + " values (7, 'kept')"));
             QVERIFY(fault != "locked" || QSqlQuery(locker).exec("BEGIN EXCLUSIVE"));
@@ -349,7 +355,7 @@ private slots:
 
         file.close();
         QByteArray kept; // a file of another program, left as it was
-        if ((fault == "junk" || fault == "foreign") && file.open(QIODevice::ReadOnly))
+        if ((fault == "junk" || fault == "foreign" || fault == "not null") && file.open(QIODevice::ReadOnly))
             kept = file.readAll();
         file.close();
         DebugCapture capture;
