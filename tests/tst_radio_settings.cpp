@@ -452,7 +452,7 @@ private slots:
         for (int i = first; i <= last; ++i) {
             const QMetaMethod m = mo->method(i);
             const int type = m.parameterCount() ? m.parameterType(0) : int(QMetaType::Void);
-            if (m.name().contains("ind"))
+            if (m.name().toLower().contains("bind")) // the pairing: tst_pairing's
                 continue;
             const bool ok = type == QMetaType::Int    ? m.invoke(w.get(), Q_ARG(int, 1))
                             : type == QMetaType::Bool ? m.invoke(w.get(), Q_ARG(bool, true))

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <libusb.h>
+#include <numeric>
 
 using namespace harness;
 using testsupport::DebugCapture;
@@ -25,14 +26,6 @@ Q_DECLARE_METATYPE(Prep)
 Q_DECLARE_METATYPE(Check)
 
 namespace {
-
-std::array<uint8_t, 16> ramp(int from)
-{
-    std::array<uint8_t, 16> m{};
-    for (int i = 0; i < 16; ++i)
-        m[size_t(i)] = uint8_t(from + i);
-    return m;
-}
 
 Prep on_link(std::function<void(sim::SimLink&)> f)
 {
@@ -458,6 +451,11 @@ private slots:
         QFETCH(QString, grid);
         const int channels = grid.section(':', 0, 0).toInt(), first = grid.section(' ', 1).section('+', 0, 0).toInt(),
                   step = grid.section('+', 1).toInt();
+        auto ramp = [](int from) {
+            std::array<uint8_t, sim::kScanLen> m{};
+            std::iota(m.begin(), m.end(), uint8_t(from));
+            return m;
+        };
         connect_unit(std::max(model, 0));
         dev->unit().link().setScanMagnitudes(ramp(60));
         w->scan_freq();
