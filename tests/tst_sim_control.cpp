@@ -3,46 +3,24 @@
 // the running tool (start page, watcher thread, main window) shows.
 #include "bus_watch.h"
 #include "settings_harness.h"
+#include "ui_wireless_video_link.h" // named here so that the form is generated for this test
 
 #include "mainpage.h"
 #include "sim_control_window.h"
 
 #include <QCheckBox>
-#include <QRegularExpression>
 #include <QSlider>
+#include <QtEndian>
 
 using namespace testsupport;
 using Up = sim::SimUpgrade;
 
-namespace {
 constexpr int kSwapTimeoutMs = 8000;
-
-// "-58dBm" -> 58
-int rssi_magnitude(const QString& text)
-{
-    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^-(\\d+)dBm$")).match(text);
-    return m.hasMatch() ? m.captured(1).toInt() : -1;
-}
-
-// One vendor request straight to the unit, as the upgrade engine sends it.
-int out_request(sim::SimUnit& unit, uint8_t request, std::vector<uint8_t> data = {})
-{
-    return unit.control(sim::kVendorOut, request, 0, 0, data.empty() ? nullptr : data.data(), uint16_t(data.size()));
-}
-
-uint32_t status_word(sim::SimUnit& unit)
-{
-    uint8_t w[4] = {};
-    unit.control(sim::kVendorIn, Up::kReqStatusWord, 0, 0, w, 4);
-    return uint32_t(w[0]) | uint32_t(w[1]) << 8 | uint32_t(w[2]) << 16 | uint32_t(w[3]) << 24;
-}
-} // namespace
 
 class SimControlTest : public QObject
 {
     Q_OBJECT
 
-private:
     std::unique_ptr<MainPage> page;
     std::unique_ptr<SimControlWindow> control;
     Wireless_Video_Link* w = nullptr;
@@ -50,34 +28,16 @@ private:
 
     // A control of the control window, by its object name.
     template <class T>
-    T* c(const char* name) const
-    {
-        T* widget = control->findChild<T*>(QLatin1String(name));
-        if (!widget)
-            qFatal("no %s in the control window", name);
-        return widget;
-    }
+    T* c(const char* name) const { return control->findChild<T*>(QLatin1String(name)); }
 
     // Picks the entry carrying `data` as the user would.
-    static void choose(QComboBox* box, int data)
-    {
-        QVERIFY(box->findData(data) >= 0);
-        harness::activate(box, box->findData(data));
-    }
+    static void choose(QComboBox* box, int data) { harness::activate(box, box->findData(data)); }
 
     bool connected() const { return harness::connected(w); }
 
-    QPushButton* preset_button(SimControlWindow::Preset preset) const
-    {
-        for (QPushButton* b : control->findChildren<QPushButton*>())
-            if (b->text() == SimControlWindow::presetName(preset))
-                return b;
-        return nullptr;
-    }
-
-    // Start page, main window and control window; the healthy 2.4 GHz
-    // ground unit plugged in through the window and connected.
-    void start_connected()
+    // Start page, main window and control window; a preset's button plugs
+    // its unit in, and the tool connects.
+    void start(const char* preset = "pushButton_preset_healthy")
     {
         page = std::make_unique<MainPage>();
         page->show();
@@ -85,28 +45,12 @@ private:
         ui = w->form();
         control = std::make_unique<SimControlWindow>();
         control->show();
-        QPushButton* healthy = preset_button(SimControlWindow::HealthyGround24);
-        QVERIFY(healthy);
-        healthy->click();
+        c<QPushButton>(preset)->click();
         QTRY_VERIFY_WITH_TIMEOUT(connected(), kSwapTimeoutMs);
-        QCOMPARE(ui->label_info_dev->text(), QString("Ground"));
-    }
-
-    // Waits until the tool has let go of the unit and taken it again.
-    bool wait_reconnected(const std::function<bool()>& also)
-    {
-        return wait_for([&] { return connected() && also(); }, kSwapTimeoutMs);
-    }
-
-    void poll(int times)
-    {
-        for (int i = 0; i < times; ++i)
-            w->poll_status();
     }
 
 private slots:
     void initTestCase() { init_resources(); }
-    void init() { reset_bus(); }
 
     void cleanup()
     {
@@ -114,87 +58,79 @@ private slots:
         Wireless_Video_Link* window = page ? page->main_window() : nullptr;
         page.reset();
         delete window;
-        w = nullptr;
-        ui = nullptr;
         reset_bus();
         QTRY_COMPARE(sim::BusWatch::instance().liveHandles(), 0);
     }
 
-    void presets_reach_the_tool_data()
+    // What the tool shows once the unit is (back) on the bus: type, band,
+    // first channel, firmware, the ground unit's pages, the mode choice of
+    // extended firmware, the antenna choice of variant 5, the serial label.
+    void unit_reaches_the_tool_data()
     {
-        QTest::addColumn<SimControlWindow::Preset>("preset");
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<bool>("ground_pages");
-        QTest::addColumn<int>("band");
-        QTest::addColumn<QString>("first_channel");
-        QTest::addColumn<QString>("firmware");
-        QTest::addColumn<bool>("extended");
-        QTest::addColumn<QString>("serial");
-
-        QTest::newRow("2.4 GHz ground unit, healthy link")
-            << SimControlWindow::HealthyGround24 << "Ground" << true << 24 << "Channel 1 (2412MHz)"
-            << "1.2.3" << true << "QL24G0000001";
-        QTest::newRow("air unit attached") << SimControlWindow::AirUnit << "Air" << false << 24
-                                           << "Channel 1 (2412MHz)" << "1.2.3" << true << "QL24A0000001";
-        QTest::newRow("5.8 GHz") << SimControlWindow::Ground58 << "Ground" << true << 58
-                                 << "Chanel 1 (5745MHz)" << "1.2.3" << true << "QL58G0000001";
-        QTest::newRow("old firmware") << SimControlWindow::OldFirmware << "Ground" << true << 24
-                                      << "Channel 1 (2412MHz)" << "1.0.2" << false << "QL24G0000001";
+        QTest::addColumn<QString>("road"); // a preset's button, the identity edited, or the USB button
+        QTest::addColumn<QString>("shown");
+        const QString healthy =
+            "Ground 2 24, Channel 1 (2412MHz), 1.2.3, pages, modes, -, SN:QL24G0000001-20304-0-3440";
+        QTest::newRow("2.4 GHz ground unit, healthy link") << "pushButton_preset_healthy" << healthy;
+        QTest::newRow("air unit attached") << "pushButton_preset_air"
+            << "Air 1 24, Channel 1 (2412MHz), 1.2.3, -, modes, -, SN:QL24A0000001-80020304-0-2440";
+        QTest::newRow("5.8 GHz") << "pushButton_preset_58"
+            << "Ground 2 58, Chanel 1 (5745MHz), 1.2.3, pages, modes, -, SN:QL58G0000001-20304-0-3440";
+        QTest::newRow("old firmware") << "pushButton_preset_old"
+            << "Ground 2 24, Channel 1 (2412MHz), 1.0.2, pages, -, -, SN:QL24G0000001-10207-0-3210";
+        QTest::newRow("identity edited: the unit swapped") << "identity"
+            << "Ground 2 24, Channel 1 (2412MHz), 5.2.3, pages, modes, antennas, SN:QL24G0000001-20304-0-3440-V1.0.5";
+        QTest::newRow("unplugged and plugged in") << "usb" << healthy;
     }
 
-    void presets_reach_the_tool()
+    void unit_reaches_the_tool()
     {
-        QFETCH(SimControlWindow::Preset, preset);
-        QFETCH(QString, type);
-        QFETCH(bool, ground_pages);
-        QFETCH(int, band);
-        QFETCH(QString, first_channel);
-        QFETCH(QString, firmware);
-        QFETCH(bool, extended);
-        QFETCH(QString, serial);
-
-        start_connected();
-        preset_button(preset)->click();
-        QVERIFY(wait_reconnected([&] { return w->band_code == band && ui->label_info_dev->text() == type
-                                              && ui->label_info_firm->text() == firmware; }));
+        QFETCH(QString, road);
+        QFETCH(QString, shown);
+        const bool preset = road.startsWith("pushButton");
+        start(preset ? qPrintable(road) : "pushButton_preset_healthy");
+        QPushButton* plug = c<QPushButton>("pushButton_plug");
+        if (road == "identity") {
+            choose(c<QComboBox>("comboBox_variant"), 5);
+            c<QCheckBox>("checkBox_hi3798")->setChecked(true);
+            QCOMPARE(c<QLabel>("label_plug_state")->text(), QString("Swapping the unit..."));
+        } else if (road == "usb") {
+            QCOMPARE(plug->text(), QString("Unplug"));
+            plug->click();
+            QCOMPARE(c<QLabel>("label_plug_state")->text() + ", " + plug->text(), QString("Unplugged, Plug in"));
+        }
+        if (!preset) {
+            QTRY_COMPARE_WITH_TIMEOUT(ui->label_connect->text(), QString("DisConnected"), kSwapTimeoutMs);
+            QVERIFY(!w->device_handle());
+            if (road == "usb")
+                plug->click();
+            QTRY_VERIFY_WITH_TIMEOUT(connected(), kSwapTimeoutMs);
+        }
         QVERIFY(control->isPlugged());
-        QCOMPARE(ui->pushButton_frequency->isHidden(), !ground_pages);
-        QCOMPARE(w->unit_type, ground_pages ? 2 : 1);
-        QCOMPARE(ui->comboBox_freq->itemText(0), first_channel);
-        // Extended firmware offers the ground unit's mode choice; basic hides it.
-        QCOMPARE(ui->radioButton_RT->isHidden(), !extended);
         w->on_pushButton_GET_SN_clicked(); // the poll reads it every fourth tick
-        QCOMPARE(w->serial_number, serial);
-    }
-
-    void editing_the_identity_swaps_the_unit()
-    {
-        start_connected();
-        QVERIFY(ui->pushButton_antenna_1->isHidden()); // variant 1 has no antenna choice
-        choose(c<QComboBox>("comboBox_variant"), 5);
-        c<QCheckBox>("checkBox_hi3798")->setChecked(true);
-        QCOMPARE(c<QLabel>("label_plug_state")->text(), QString("Swapping the unit..."));
-        QTRY_VERIFY_WITH_TIMEOUT(!connected(), kSwapTimeoutMs);
-        QVERIFY(wait_reconnected([&] { return w->feature_mask == 4; }));
-        QVERIFY(!ui->pushButton_antenna_1->isHidden());
-        QCOMPARE(ui->label_info_firm->text(), QString("5.2.3"));
-        w->on_pushButton_GET_SN_clicked();
-        QVERIFY2(ui->label_sn->text().endsWith("-V1.0.5"), qPrintable(ui->label_sn->text()));
+        const QStringList got{ui->label_info_dev->text() + QString(" %1 %2").arg(w->unit_type).arg(w->band_code),
+                              ui->comboBox_freq->itemText(0), ui->label_info_firm->text(),
+                              ui->pushButton_frequency->isHidden() ? "-" : "pages",
+                              ui->radioButton_RT->isHidden() ? "-" : "modes",
+                              ui->pushButton_antenna_1->isHidden() ? "-" : "antennas", ui->label_sn->text()};
+        QCOMPARE(got.join(", "), shown);
     }
 
     // The weak-link preset, the distance slider and the peer's switch move
     // the readings the tool shows, without swapping the unit.
     void link_controls_move_the_readings()
     {
-        start_connected();
+        start();
+        auto poll = [&](int times) { while (times--) w->poll_status(); };
         poll(4);
-        const int near_rssi = rssi_magnitude(ui->label_test_g_rssi->text());
+        auto g_rssi = [&] { return ui->label_test_g_rssi->text().mid(1).chopped(3).toInt(); }; // "-58dBm" -> 58
+        const int near_rssi = g_rssi();
         QVERIFY2(near_rssi > 0, qPrintable(ui->label_test_g_rssi->text()));
         QCOMPARE(ui->label_lostp->text(), QString("0%"));
-        preset_button(SimControlWindow::WeakLink)->click();
+        c<QPushButton>("pushButton_preset_weak")->click();
         QVERIFY(connected());
         poll(12);
-        QVERIFY2(rssi_magnitude(ui->label_test_g_rssi->text()) > near_rssi + 20, qPrintable(ui->label_test_g_rssi->text()));
+        QVERIFY2(g_rssi() > near_rssi + 20, qPrintable(ui->label_test_g_rssi->text()));
         const double loss = ui->label_lostp->text().chopped(1).toDouble();
         QVERIFY2(loss > 1.0 && loss < 50.0, qPrintable(ui->label_lostp->text()));
         QCOMPARE(ui->label_a_Distance->text(), QString("17000m"));
@@ -211,53 +147,33 @@ private slots:
         QVERIFY(c<QLabel>("label_link")->text().startsWith("Link down"));
     }
 
-    void unplug_button_disconnects_the_tool()
-    {
-        start_connected();
-        QCOMPARE(c<QPushButton>("pushButton_plug")->text(), QString("Unplug"));
-        c<QPushButton>("pushButton_plug")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(ui->label_connect->text(), QString("DisConnected"), kSwapTimeoutMs);
-        QVERIFY(!w->device_handle());
-        QCOMPARE(c<QLabel>("label_plug_state")->text(), QString("Unplugged"));
-        QCOMPARE(c<QPushButton>("pushButton_plug")->text(), QString("Plug in"));
-
-        c<QPushButton>("pushButton_plug")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(connected(), kSwapTimeoutMs);
-    }
-
+    // Twice under the fault, then once more after "Accept settings".
     void setting_faults_data()
     {
         QTest::addColumn<QString>("control");
-        QTest::addColumn<QString>("first");
-        QTest::addColumn<QString>("second");
-        QTest::newRow("unit rejects settings") << "pushButton_preset_rejects" << "failed" << "failed";
-        QTest::newRow("reject next setting") << "pushButton_reject_next" << "failed" << "done";
-        QTest::newRow("ignore next setting") << "pushButton_ignore_next" << "timeout" << "done";
+        QTest::addColumn<QString>("results");
+        QTest::newRow("unit rejects settings") << "pushButton_preset_rejects" << "failed failed done";
+        QTest::newRow("reject next setting") << "pushButton_reject_next" << "failed done done";
+        QTest::newRow("ignore next setting") << "pushButton_ignore_next" << "timeout done done";
     }
 
     void setting_faults()
     {
         QFETCH(QString, control);
-        QFETCH(QString, first);
-        QFETCH(QString, second);
-        start_connected();
-        this->control->findChild<QPushButton*>(control)->click();
+        QFETCH(QString, results);
+        start();
+        c<QPushButton>(qPrintable(control))->click();
         QVERIFY(connected());
         harness::WaitLog waits; // the acknowledgement's waits, not waited
         DebugCapture capture;
-        // Twice under the fault, then once more after "Accept settings".
-        const QStringList results{first, second, "done"};
         for (int i = 0; i < 3; ++i) {
-            if (i == 2) {
+            if (i == 2)
                 c<QPushButton>("pushButton_accept")->click();
-                QVERIFY(!c<QCheckBox>("checkBox_reject_all")->isChecked());
-            }
-            const QString& result = results[i];
-            capture.clear();
             w->on_comboBox_region_activated(0);
-            QVERIFY2(capture.contains("Set Set power " + result), qPrintable(capture.lines().join('\n')));
             QTRY_VERIFY(c<QLabel>("label_last_setting")->text().startsWith("Last setting: request 0xC2"));
         }
+        QVERIFY(!c<QCheckBox>("checkBox_reject_all")->isChecked());
+        QCOMPARE(capture.lines().filter("Set Set power ").replaceInStrings("Set Set power ", "").join(' '), results);
     }
 
     // What the tool does with the press is tested in tst_pairing.
@@ -290,17 +206,22 @@ private slots:
         QCOMPARE(c<QComboBox>("comboBox_upgrade_target")->isEnabled(), step != SimControlWindow::Nowhere);
         if (step != SimControlWindow::Nowhere)
             choose(c<QComboBox>("comboBox_upgrade_target"), int(Up::Mcu1));
+        sim::SimUnit& unit = *control->unit();
+        uint8_t word[4] = {}, mcu1 = 0x10;
+        std::vector<uint8_t> chunk(64, 0x5A);
+        auto status_bit = [&](int bit) {
+            unit.control(sim::kVendorIn, Up::kReqStatusWord, 0, 0, word, 4);
+            return int(qFromLittleEndian<quint32>(word) >> bit & 1);
+        };
         for (const QString& want : {outcome, QString("1 0 1")}) {
-            sim::SimUnit& unit = *control->unit();
-            QCOMPARE(out_request(unit, Up::kReqEraseMcu1), 0);
+            QCOMPARE(unit.control(sim::kVendorOut, Up::kReqEraseMcu1, 0, 0, nullptr, 0), 0);
             for (int i = 0; i < 5; ++i)
-                status_word(unit);
-            const bool erased = status_word(unit) & (1u << Up::eraseDoneBit(Up::Mcu1));
-            QCOMPARE(out_request(unit, Up::kReqProgramMcu1), 0);
-            std::vector<uint8_t> chunk(64, 0x5A);
+                status_bit(0);
+            const int erased = status_bit(Up::eraseDoneBit(Up::Mcu1));
+            QCOMPARE(unit.control(sim::kVendorOut, Up::kReqProgramMcu1, 0, 0, nullptr, 0), 0);
             QCOMPARE(unit.bulk(sim::kBulkOutEndpoint, chunk.data(), int(chunk.size())), 64);
-            const bool failed = status_word(unit) & (1u << Up::programFailedBit(Up::Mcu1));
-            const bool checked = out_request(unit, Up::kReqDataCheck, {0x10}) == 1;
+            const int failed = status_bit(Up::programFailedBit(Up::Mcu1));
+            const bool checked = unit.control(sim::kVendorOut, Up::kReqDataCheck, 0, 0, &mcu1, 1) == 1;
             QCOMPARE(QString("%1 %2 %3").arg(erased).arg(failed).arg(checked), want);
             choose(c<QComboBox>("comboBox_upgrade_step"), int(SimControlWindow::Nowhere));
             QCOMPARE(c<QLabel>("label_upgrade")->text(), QString("Upgrades run through."));
