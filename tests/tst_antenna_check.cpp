@@ -1,7 +1,6 @@
-// The antenna check: opened from the Frequency page it forces antenna 1; its
-// TEST button collects readings, antenna 2 from the tenth second, judges the
-// averages and restores automatic selection. The test runs the timed phases
-// itself; the command channel's settle waits are recorded, not waited.
+// The antenna check: opened from the Frequency page it forces antenna 1; its TEST button collects
+// readings, antenna 2 from the tenth second, judges the averages and restores automatic selection.
+// The test runs the timed phases itself; the settle waits are recorded, not waited.
 #include "settings_harness.h"
 #include "ui_wireless_video_link.h" // named here so that the form is generated for this test
 
@@ -67,8 +66,7 @@ class AntennaCheckTest : public QObject
                  f->pushButton_test->isEnabled() ? "ready" : "busy", antennas(), shown_rssi(check));
     }
 
-    // The TEST button; the phases' timers are stopped before they can
-    // fire, so that the test runs them.
+    // The TEST button, the phases' timers stopped before they fire: the test runs them.
     void start_test()
     {
         check->form()->pushButton_test->click();
@@ -100,12 +98,10 @@ private slots:
         h->ui->pushButton_antenna_test->click();
         check = AntennaCheck::existing();
         QVERIFY(check && check->isVisible());
-        QCOMPARE(h->w->antenna_check_window(), static_cast<QWidget*>(check));
         QCOMPARE(waits.text(), QString("400 1000")); // the acknowledgement, then the unit's switch-over
         h->w->poll_status(); // the poll feeds the window while it is shown
         QCOMPARE(state(), QString("; idle; ready; EA:00; 40 41 42 43"));
-        // The check's protocol: antenna 2 from the tenth second, the
-        // verdict at the twenty-second, both once and precise (type 0).
+        // The protocol: antenna 2 from the tenth second, the verdict at the 22nd, once and precise (0).
         QStringList timers;
         for (const char* name : {"switch_timer", "verdict_timer", "progress_timer"}) {
             const QTimer* t = timer_of(check, name);
@@ -135,15 +131,13 @@ private slots:
             QVERIFY2(capture.contains(line), qPrintable(line));
         for (int field = 0; field < 4; ++field) // both phases went into the averages
             QCOMPARE(check->samples(field), (QList<int>{40 + field, 40 + field, 40 + field}));
-        // Automatic selection restored after the verdict, then the button;
-        // the progress bar stopped with the test; no more readings reach it.
+        // Automatic selection restored, the progress bar stopped, no more readings reach the check.
         QVERIFY(!timer_of(check, "progress_timer")->isActive() && check->isVisible());
         h->link().pin([](sim::Pins& p) { p.airRssi1 = 60; p.airRssi2 = 61; });
         h->w->poll_status();
         QCOMPARE(state(), QString("test 2# antenna; idle; ready; EA:00 EA:10 EA:01; 40 41 42 43"));
 
-        // Run again from the check window without reopening it: antenna 1
-        // is forced again and readings are collected again.
+        // Run again without reopening it: antenna 1 forced again, readings collected again.
         h->dev->clearLog();
         boxes.seen.clear();
         start_test();
@@ -154,8 +148,7 @@ private slots:
         QCOMPARE(boxes.texts(), QStringList{kFailed});
         QCOMPARE(antennas(), QString("EA:00 EA:01"));
 
-        // The main window's button while the check is shown sends nothing;
-        // hidden, the check gets no readings; opened again, antenna 1.
+        // The window's button with the check shown sends nothing; hidden, no readings; reopened, antenna 1.
         h->dev->clearLog();
         h->ui->pushButton_antenna_test->click();
         QVERIFY(antennas().isEmpty() && check->isVisible());

@@ -6,7 +6,6 @@
 #include "ui_wireless_video_link.h" // named here so that the form is generated for this test
 
 #include "binding_dialog.h"
-#include "enable_switch.h"
 
 #include <QPointer>
 #include <QTranslator>
@@ -62,9 +61,8 @@ private slots:
 
     void pairing_data()
     {
-        // Switch, button, signal or closed (the switch with no unit open);
-        // "again=": a second trigger during the pause before the dialog;
-        // "limit", "disconnect", "retrigger": done with the open dialog; the unit.
+        // Switch, button, signal or closed (no unit open); "again=": a second trigger in the pause
+        // before the dialog; "limit", "disconnect", "retrigger": done with the open dialog; the unit.
         QTest::addColumn<QString>("road");
         // The result and its progress, "set bind failed" when logged, the message boxes.
         QTest::addColumn<QString>("outcome");
@@ -78,8 +76,7 @@ private slots:
             << "switch refuses" << "Bind success 60; set bind failed";
         QTest::newRow("more triggers while open: one dialog")
             << "signal again=signal retrigger delay=3" << "Bind success 60";
-        // The press shows on the next three status reads: the poll sees it
-        // again during the pause before the dialog.
+        // The press shows on three status reads: the poll sees it again in the pause before the dialog.
         QTest::newRow("the unit's button: one dialog, no start request")
             << "button again=poll bind=0 delay=4 press=3" << "Bind success 60";
         QTest::newRow("the switch with no unit open: nothing") << "closed" << "";
@@ -96,8 +93,7 @@ private slots:
         WaitLog channel_waits;
         BoxAnswerer boxes;
         DebugCapture capture;
-        // Samples the dialogs and ticks the one open; keeps the text and
-        // progress of every result, and what went wrong while one was open.
+        // Ticks the open dialog; keeps every result, and what went wrong while one was open.
         QList<QPointer<Binding_Dialog>> dialogs;
         QStringList results, problems;
         int retriggers = 0;
@@ -166,8 +162,7 @@ private slots:
         // The dialog goes once its own handlers have unwound.
         QTRY_VERIFY(dialogs[0].isNull());
         QVERIFY(!h.w->binding_in_progress);
-        // The switch's start request and its status read after 300 ms; the
-        // unit's own start needs none.
+        // The switch's start request, its status read 300 ms later; none for the unit's own start.
         const bool by_switch = trigger == "switch";
         const QString sent = wire(h.since(m));
         QCOMPARE(sent.count(':'), int(by_switch));

@@ -1,6 +1,5 @@
-// The simulated bus must answer the libusb calls the program makes as libusb
-// does on Linux, or the tests would pass against a friendlier bus than the
-// real one. Only interface 0, the default pipe and bulk OUT 0x02 are used.
+// The simulated bus must answer the program's libusb calls as libusb does on Linux, or the tests would
+// pass against a friendlier bus than the real one. Only interface 0, pipe 0 and bulk OUT 0x02 are used.
 #include "bus_watch.h"
 #include "libusb_sim.h"
 #include "sim_bus.h"
@@ -35,8 +34,7 @@ int read_in(libusb_device_handle* h, uint8_t request, uint16_t len, unsigned tim
     return libusb_control_transfer(h, kVendorIn, request, 0, 0, buf, len, timeout);
 }
 
-// Closes what a row opened even when a check fails half-way, so that one
-// failure does not show up as a leak in every later row.
+// Closes what a row opened even when a check fails half-way: one failure, not a leak in every row.
 struct Session
 {
     libusb_context* ctx = nullptr;
@@ -68,14 +66,13 @@ private slots:
     void cleanup()
     {
         VirtualBus::instance().reset();
-        QCOMPARE(sim::BusWatch::instance().liveHandles(), 0);
-        QCOMPARE(sim::BusWatch::instance().liveContexts(), 0);
-        QCOMPARE(sim::BusWatch::instance().liveDevices(), 0);
+        const auto& watch = sim::BusWatch::instance();
+        QCOMPARE(QString("%1 %2 %3").arg(watch.liveHandles()).arg(watch.liveContexts()).arg(watch.liveDevices()),
+                 QString("0 0 0")); // handles, contexts, devices
     }
 
-    // Two handles `a` and `b` on one unit; each step is
-    // "[a.|b.]call[@timeout][=result]". A transfer nobody answers lasts its
-    // timeout, never less, and the pipe answers again afterwards; an unplug
+    // Two handles `a` and `b` on one unit; each step is "[a.|b.]call[@timeout][=result]". A transfer
+    // nobody answers lasts its timeout, never less, and the pipe answers again afterwards; an unplug
     // ("pull": 50 ms later, from another thread) ends a wait at once.
     void calls_data()
     {
@@ -109,8 +106,7 @@ private slots:
         QTest::newRow("pull: unit does not answer") << "pull silent a.stall@30000=NO_DEVICE";
         QTest::newRow("pull: unit slow") << "pull slow=30000 a.control@30000=NO_DEVICE";
         QTest::newRow("pull: no timeout at all") << "pull silent a.stall@0=NO_DEVICE";
-        // Two threads on one handle, nothing serialising them: the unit sees both
-        // transfers at once, so that the tests of the program's locking would see it.
+        // Two threads on one handle, unserialised: seen at once, as the locking tests need.
         QTest::newRow("overlap is visible") << "slow=150 a.overlap=2";
     }
 

@@ -1,6 +1,5 @@
-// Start-up as a user sees it: this test process plays the running demo
-// (same application id), and the real demo executable is started as the
-// second instance; the tool for a real unit is not held back by it.
+// Start-up as a user sees it: this process plays the running demo (same application id), the real
+// demo is started as the second instance; the tool for a real unit is not held back by it.
 #include "testsupport.h"
 
 #include "single_application.h"
@@ -20,9 +19,8 @@ class StartupTest : public QObject
     SingleApplication* app() { return static_cast<SingleApplication*>(qApp); }
 
 private slots:
-    // A second demo hands its message to this one and ends, raising the
-    // minimised window; the tool starts as the first copy of its own id and
-    // stays. Whether a hidden window stays hidden: tst_single_application.
+    // A second demo hands its message to this one and ends, raising the minimised window; the tool
+    // starts as the first copy of its own id. A hidden window staying hidden: tst_single_application.
     void second_start_data()
     {
         QTest::addColumn<QString>("program");

@@ -1,6 +1,5 @@
-// The transport wrappers on the simulated bus: request framing, null and
-// retired handles, one transfer at a time across threads, error texts and
-// the event-processing wait.
+// The transport wrappers on the simulated bus: request framing, null and retired handles, one
+// transfer at a time across threads, error texts and the event-processing wait.
 #include "bus_watch.h"
 #include "testsupport.h"
 #include "usb_transport.h"
@@ -75,9 +74,8 @@ private slots:
                                    t.timeout_ms) + out.toHex(), wire);
     }
 
-    // Without a handle, endpoint or buffer: -1 at once, neither the bus nor
-    // the mutex touched (held here: taking it again would hang). A handle
-    // retired since: -4, still without the bus.
+    // Without a handle, endpoint or buffer: -1 at once, neither the bus nor the mutex touched (held
+    // here: taking it again would hang). A handle retired since: -4, still without the bus.
     void unusable_handles()
     {
         unsigned char buf[4] = {};
@@ -96,8 +94,7 @@ private slots:
         QVERIFY(dev->log().empty());
     }
 
-    // A failure comes back as libusb's code, and its text is logged (even
-    // an empty one); the next request is answered again.
+    // A failure comes back as libusb's code, its text logged (even empty); the next one is answered.
     void errors_data()
     {
         QTest::addColumn<int>("code");
@@ -148,8 +145,8 @@ private slots:
         QCOMPARE(sim::BusWatch::instance().maxConcurrentTransfers(*dev), 1);
     }
 
-    // The wait lasts its time and processes events meanwhile (one 50 ms
-    // in gets through); none at all returns at once without processing any.
+    // The wait lasts its time, processing events meanwhile (one 50 ms in gets through); none at all
+    // returns at once without processing any.
     void delay_data()
     {
         QTest::addColumn<int>("ms");
