@@ -32,9 +32,9 @@ int progress_of(Binding_Dialog* d) { return d->findChild<QProgressBar*>("binding
 void tick(Binding_Dialog* d) { d->get_bstatus(); d->deal_timer(); }
 
 // The unit as a row sets it up, e.g. "bind=0 delay=4 press=3 stubborn refuses".
-void set_up(sim::SimUnit& u, const QString& spec)
+void set_up(sim::SimUnit& u, const QString& steps)
 {
-    for (const QString& item : spec.split(' ', Qt::SkipEmptyParts)) {
+    for (const QString& item : steps.split(' ', Qt::SkipEmptyParts)) {
         const int n = item.section('=', 1).toInt();
         if (item.startsWith("bind=")) u.link().setBindByte(uint8_t(n));
         else if (item.startsWith("delay=")) u.link().setPairingDelayReads(n);
