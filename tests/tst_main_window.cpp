@@ -20,6 +20,8 @@
 #include <QSignalSpy>
 #include <QToolButton>
 #include <QTranslator>
+#include <QElapsedTimer>
+#include <atomic>
 
 using namespace testsupport;
 using namespace upgrade_support;
@@ -142,6 +144,7 @@ private slots:
         upgrade_ui::set_end_pause_function(nullptr);
         Binding_Dialog::set_test_clock(nullptr);
         updateThread::set_sleep_function(nullptr);
+        reset_sleeps();
         if (chinese)
             QCoreApplication::removeTranslator(chinese.get());
         chinese.reset();
@@ -481,6 +484,7 @@ private slots:
         auto* engine = win->findChild<updateThread*>();
         QVERIFY(engine);
         QObject context;
+        std::atomic<bool> reopened{false};
         if (meanwhile == "controls") {
             QVERIFY(!h.ui->groupBox_technician->isEnabled() && !h.ui->widget_encry->isEnabled());
             const size_t m = h.mark();
@@ -501,16 +505,28 @@ private slots:
                 if (value > 0 && win->device_handle())
                     win->deal_dev_disconnected();
             });
-        } else { // after the window's own reopen
+        } else { // after the window's own reopen, before the engine looks for the handle
             QObject::connect(engine, &updateThread::mcu2_update, &context, [&](bool open) {
-                if (open)
+                if (open) {
                     win->auto_connect_dev();
+                    reopened = true;
+                }
+            });
+            // The engine's reopen wait, shortened here, must not run out
+            // before a loaded machine's user-interface thread has reopened.
+            set_before_sleep([&](int ms) {
+                QElapsedTimer bound;
+                bound.start();
+                while (ms == upgrade_timing::kMcu2ReopenWaitMs && !reopened && bound.elapsed() < 20000)
+                    QThread::msleep(1);
             });
         }
         sim::BusWatch::instance().holdTransfers(*h.dev, false);
         QVERIFY(wait_for([&] { return h.ui->pushButton_upgrade->isEnabled(); }, 60000));
+        set_before_sleep(nullptr);
         QCOMPARE(sim::BusWatch::instance().closedHandleUses(), 0);
-        QCOMPARE(h.ui->label_update_message->text() == "Upgrade success", meanwhile != "close");
+        QVERIFY2((h.ui->label_update_message->text() == "Upgrade success") == (meanwhile != "close"),
+                 qPrintable(h.ui->label_update_message->text()));
         QCOMPARE(win->poll_timer()->isActive(), meanwhile != "close");
         if (meanwhile == "close")
             return;
