@@ -1,10 +1,11 @@
 #include "debug_log.h"
 
+#include "tsan_annotations.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
-#include <QMutexLocker>
 #include <QStandardPaths>
 
 namespace debuglog {
@@ -24,7 +25,8 @@ char kind_letter(QtMsgType type)
 }
 
 // The handler's state. The handler runs on whichever thread writes to the
-// stream (the upgrade engine writes from its own), hence the lock.
+// stream (the upgrade engine writes from its own), hence the lock, shown to
+// ThreadSanitizer as one.
 QMutex g_lock;
 LogFile* g_file = nullptr;
 QtMessageHandler g_previous = nullptr;
@@ -37,7 +39,7 @@ void handler(QtMsgType type, const QMessageLogContext& context, const QString& m
 {
     QtMessageHandler previous = nullptr;
     {
-        QMutexLocker locker(&g_lock);
+        tsan::MutexLocker locker(&g_lock);
         previous = g_previous;
         if (g_file && !t_inside) {
             t_inside = true;
@@ -133,7 +135,7 @@ QString default_folder()
 
 bool install(const QString& folder, qint64 limit)
 {
-    QMutexLocker locker(&g_lock);
+    tsan::MutexLocker locker(&g_lock);
     if (g_file)
         return true;
     if (folder.isEmpty())
@@ -160,7 +162,7 @@ bool install(const QString& folder, qint64 limit)
 
 void uninstall()
 {
-    QMutexLocker locker(&g_lock);
+    tsan::MutexLocker locker(&g_lock);
     delete g_file;
     g_file = nullptr;
     if (!g_installed)
@@ -179,7 +181,7 @@ void uninstall()
 
 QString installed_path()
 {
-    QMutexLocker locker(&g_lock);
+    tsan::MutexLocker locker(&g_lock);
     return g_file ? g_file->path() : QString();
 }
 

@@ -85,8 +85,15 @@ DebugCapture::~DebugCapture()
 
 QStringList DebugCapture::lines() const
 {
+    // Element by element: a shared copy would hand the list's block to the
+    // reader while the engine's thread may append to it, ordered only by
+    // Qt's reference count, which ThreadSanitizer cannot see.
     std::lock_guard<std::mutex> lock(g_capture_mutex);
-    return g_lines;
+    QStringList copy;
+    copy.reserve(g_lines.size());
+    for (const QString& line : g_lines)
+        copy.append(line);
+    return copy;
 }
 
 bool DebugCapture::contains(const QString& line) const

@@ -215,8 +215,14 @@ public:
     }
     QStringList all() const
     {
+        // Element by element, so the list's block is never shared with the
+        // engine's thread (see DebugCapture::lines).
         std::lock_guard<std::mutex> lock(m);
-        return list;
+        QStringList copy;
+        copy.reserve(list.size());
+        for (const QString& e : list)
+            copy.append(e);
+        return copy;
     }
     QStringList with(const QString& prefix) const
     {

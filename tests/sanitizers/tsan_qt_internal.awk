@@ -37,6 +37,10 @@ function finish_report(    accesses, qt)
     in_report = 0
     accesses = (access1 != "") + (access2 != "")
     qt = is_race && accesses == 2 && qt_made(access1) && qt_made(access2)
+    # On a thread of Qt's own pool (Qt Gui scales large images there), an
+    # access Qt made against one whose stack is lost: the memory is Qt's.
+    if (is_race && accesses == 1 && lost_stack && pooled && qt_made(access1 access2))
+        qt = 1
     if (qt) {
         qt_internal++
     } else {
@@ -50,12 +54,17 @@ function finish_report(    accesses, qt)
     in_report = 1
     report = ""
     is_race = ($0 ~ /: data race/)
+    lost_stack = pooled = 0
     access1 = access2 = ""
     section = 0
 }
 
 in_report {
     report = report $0 "\n"
+    if ($0 ~ /failed to restore the stack/)
+        lost_stack = 1
+    if ($0 ~ /^  Thread T[0-9]+ .Thread \(pooled\)./)
+        pooled = 1
     if ($0 ~ /^  [A-Z]/) {
         # A new section: an access ("Write of size 8 at ...", "Previous
         # read ...", "Atomic write ..."), or something else.
