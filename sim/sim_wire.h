@@ -48,7 +48,7 @@ struct Transfer
     bool discarded = false;    // ended by the host (its timeout) before the unit answered
     int64_t t_us = 0;          // submitted, on the bus clock (microseconds)
     int64_t end_us = -1;       // completed; -1 while in flight
-    const void* through = nullptr; // the handle (libusb bus) or open file (device-file bus)
+    const void* through = nullptr; // device-file bus only: the open file it came through
     unsigned timeout_ms = 0;   // libusb bus only: the device file never sees the host's timeout
     std::thread::id thread;    // libusb bus only: the caller's thread
 };
