@@ -45,14 +45,10 @@ namespace {
 constexpr int kPollSettleMs = 5000;
 constexpr int kConnectTimeoutMs = 10000;
 
+// Lets the window run for `ms`: the shared wait, for a condition that never holds.
 void settle(int ms)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
+    testsupport::wait_for([] { return false; }, ms);
 }
 
 bool save(QWidget* widget, const QDir& dir, const QString& page, const QString& lang)
